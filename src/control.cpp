@@ -1,0 +1,4 @@
+#include "control.h"
+
+#include "front.h"
+#include "window_model.h"

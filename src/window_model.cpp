@@ -1,0 +1,4 @@
+#include "window_model.h"
+
+#include "control.h"
+#include "front.h"

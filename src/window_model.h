@@ -1,0 +1,63 @@
+// The chat client's windows: main window and login state, room title
+// matching, the scan of open chat room windows, and the probe report.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+constexpr int kClassUnits = 128;      // class-name buffers
+constexpr int kViewTextUnits = 256;   // window texts of the main window's views
+constexpr int kQueryUnits = 256;      // a query: at most 255 units and a terminator
+constexpr int kTitleUnits = 512;      // a room title: at most 510 units are read
+constexpr int kMaxCandidates = 32;
+
+// "카카오톡": the main window's title.
+constexpr WCHAR kMainTitle[] = {0xCE74, 0xCE74, 0xC624, 0xD1A1, 0};
+constexpr WCHAR kClientClass[] = W16("EVA_Window_Dblclk");
+
+struct main_window_info {
+    HWND main_hwnd;
+    DWORD kakao_pid;           // process that owns the main window
+    HWND online_view;          // logged-in view
+    HWND lock_view;            // PIN lock view
+    HWND chat_list_view;
+    HWND search_box;           // direct children of the chat list view...
+    HWND tab_strip;
+    HWND room_list;
+    HWND search_result_list;
+};
+
+struct room_candidate {
+    HWND hwnd;                 // chat room window
+    HWND input_hwnd;           // its RichEdit input box
+    WCHAR title[kTitleUnits];
+    int32_t score;
+};
+
+struct room_match_set {
+    WCHAR room[kQueryUnits];           // empty when the request has none
+    WCHAR resolved_name[kQueryUnits];
+    room_candidate candidates[kMaxCandidates];
+    int32_t count;
+};
+
+BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
+BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
+const char* detect_login_state(const main_window_info* info);
+
+void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity);
+int32_t score_one_query(const WCHAR* normalized_title, const WCHAR* query, int32_t full_score);
+int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* resolved_name);
+
+BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
+BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
+void sort_matches(room_match_set* set);
+
+// Fills `info` by one pass over the top-level windows.
+void find_main_window(main_window_info* info);
+// Empties the table and scans again with the queries already in `set`.
+void scan_chat_windows(room_match_set* set);
+
+int run_probe(FILE* out);

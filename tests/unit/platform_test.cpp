@@ -1,0 +1,95 @@
+// The native stand-in for the platform: UTF-8 conversion as CP_UTF8 with
+// flags 0 does it, and a move that never replaces an existing file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::u16string to_utf16(const std::string& bytes) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                nullptr, 0);
+    std::u16string out(static_cast<size_t>(n), u'\0');
+    if (n > 0)
+        EXPECT_EQ(n, MultiByteToWideChar(CP_UTF8, 0, bytes.data(),
+                                         static_cast<int>(bytes.size()), out.data(), n));
+    return out;
+}
+
+std::string to_utf8(const std::u16string& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    if (n > 0)
+        EXPECT_EQ(n, WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         out.data(), n, nullptr, nullptr));
+    return out;
+}
+
+struct utf8_row {
+    const char* name;
+    std::string utf8;
+    std::u16string utf16;
+};
+
+TEST(Utf8ToUtf16, DecodesValidAndReplacesInvalid) {
+    const utf8_row rows[] = {
+        {"ascii", "abc", u"abc"},
+        {"hangul", "\xEC\xB9\xB4\xED\x86\xA1", u"\uCE74\uD1A1"},
+        {"beyond BMP", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"lone continuation", "a\x80" "b", u"a\uFFFDb"},
+        {"truncated sequence", "a\xEC\xB9", u"a\uFFFD"},
+        {"overlong", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"byte FF", "\xFF", u"\uFFFD"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.utf16, to_utf16(row.utf8)) << row.name;
+}
+
+TEST(Utf16ToUtf8, EncodesPairsAndReplacesLoneSurrogates) {
+    const utf8_row rows[] = {
+        {"hangul", "\xEC\xB9\xB4", u"\uCE74"},
+        {"pair", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"lone high", "a\xEF\xBF\xBD", u"a\xD800"},
+        {"lone low", "\xEF\xBF\xBDz", u"\xDC00z"},
+        {"reversed pair", "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC00\xD800"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.utf8, to_utf8(row.utf16)) << row.name;
+}
+
+TEST(Utf8ToUtf16, MinusOneLengthCountsTheTerminator) {
+    WCHAR buffer[8] = {};
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "ab", -1, nullptr, 0));
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "ab", -1, buffer, 8));
+    EXPECT_EQ(u'b', buffer[1]);
+    EXPECT_EQ(0, buffer[2]);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, buffer, 2)) << "too small";
+}
+
+TEST(MoveFile, NeverReplacesAnExistingFile) {
+    char dir[] = "/tmp/chatdraft_move_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    std::string from = std::string(dir) + "/a", to = std::string(dir) + "/b";
+    FILE* f = fopen(from.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs("new", f);
+    fclose(f);
+    f = fopen(to.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs("old", f);
+    fclose(f);
+    EXPECT_FALSE(MoveFileA(from.c_str(), to.c_str()));
+    EXPECT_TRUE(DeleteFileA(to.c_str()));
+    EXPECT_TRUE(MoveFileA(from.c_str(), to.c_str()));
+    EXPECT_NE(0, access(to.c_str(), F_OK) == 0 ? 1 : 0);
+    EXPECT_NE(0, access(from.c_str(), F_OK));
+    unlink(to.c_str());
+    rmdir(dir);
+}
+
+}  // namespace
