@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing chatdraft needs on Debian or Ubuntu.
+# Does nothing when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake make clang libclang-rt-14-dev libgtest-dev
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+  wine wine64 python3 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
