@@ -1,4 +1,236 @@
 #include "window_model.h"
 
+#include <cstdlib>
+
 #include "control.h"
 #include "front.h"
+#include "text16.h"
+
+namespace {
+
+constexpr int kNormalTitleUnits = 512;
+constexpr int kNormalQueryUnits = 256;
+constexpr int32_t kRoomFullScore = 95;
+constexpr int32_t kResolvedFullScore = 100;
+constexpr int32_t kPrefixPenalty = 15;
+constexpr int32_t kWeakScore = 40;
+constexpr int32_t kNoQueryScore = 100;
+
+constexpr WCHAR kOnlineViewName[] = W16("OnlineMainView");
+constexpr WCHAR kLockViewName[] = W16("LockModeView");
+constexpr WCHAR kChatListViewName[] = W16("ChatRoomListView");
+constexpr WCHAR kRoomListName[] = W16("ChatRoomListCtrl");
+constexpr WCHAR kSearchListName[] = W16("SearchListCtrl");
+constexpr WCHAR kEditClass[] = W16("Edit");
+constexpr WCHAR kRichEdit50Class[] = W16("RICHEDIT50W");
+constexpr WCHAR kRichEdit20Class[] = W16("RichEdit20W");
+
+// Zero-filled class-name read with the limit every scan uses.
+void read_class_name(HWND hwnd, WCHAR (&buffer)[kClassUnits]) {
+    for (WCHAR& unit : buffer) unit = 0;
+    GetClassNameW(hwnd, buffer, kClassUnits - 1);
+}
+
+bool is_blank_unit(WCHAR c) { return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20; }
+
+// True when needle (non-empty) occurs in hay as a contiguous run of units.
+bool text16_contains(const WCHAR* hay, const WCHAR* needle) {
+    for (size_t i = 0; hay[i]; ++i)
+        if (text16_starts_with(hay + i, needle)) return true;
+    return false;
+}
+
+// The child fields: only direct children of the chat list view count.
+void record_chat_list_child(HWND hwnd, const WCHAR* class_name, const WCHAR* text,
+                            main_window_info* info) {
+    if (!info->chat_list_view || GetParent(hwnd) != info->chat_list_view) return;
+    if (text16_equal_ascii_nocase(class_name, kEditClass))
+        info->search_box = hwnd;
+    else if (text16_equal(class_name, kClientClass))
+        info->tab_strip = hwnd;
+    else if (text16_starts_with(text, kRoomListName))
+        info->room_list = hwnd;
+    else if (text16_starts_with(text, kSearchListName))
+        info->search_result_list = hwnd;
+}
+
+void write_probe_room(FILE* out, const room_candidate* room) {
+    WCHAR* draft = get_edit_text_alloc(room->input_hwnd);
+    fprintf(out, "{\"hwnd\":%llu,\"input_hwnd\":%llu,\"title\":", hwnd_number(room->hwnd),
+            hwnd_number(room->input_hwnd));
+    write_json_escaped(out, room->title);
+    fputs(",\"draft\":", out);
+    static constexpr WCHAR empty[] = {0};
+    write_json_escaped(out, draft ? draft : empty);
+    fputs("}", out);
+    free(draft);
+}
+
+}  // namespace
+
+// ---- main window and login state -------------------------------------------
+
+BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
+    auto* info = reinterpret_cast<main_window_info*>(param);
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    if (!text16_equal(class_name, kClientClass)) return TRUE;
+    WCHAR text[kViewTextUnits] = {};
+    GetWindowTextW(hwnd, text, kViewTextUnits - 1);
+    if (!text16_equal(text, kMainTitle)) return TRUE;
+    info->main_hwnd = hwnd;
+    GetWindowThreadProcessId(hwnd, &info->kakao_pid);
+    EnumChildWindows(hwnd, enum_main_cb, param);
+    return FALSE;
+}
+
+BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
+    auto* info = reinterpret_cast<main_window_info*>(param);
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    WCHAR text[kViewTextUnits] = {};
+    GetWindowTextW(hwnd, text, kViewTextUnits - 1);
+    if (text16_starts_with(text, kOnlineViewName))
+        info->online_view = hwnd;
+    else if (text16_starts_with(text, kLockViewName))
+        info->lock_view = hwnd;
+    else if (text16_starts_with(text, kChatListViewName))
+        info->chat_list_view = hwnd;
+    else
+        record_chat_list_child(hwnd, class_name, text, info);
+    return TRUE;
+}
+
+const char* detect_login_state(const main_window_info* info) {
+    if (!info->main_hwnd) return "logged_out";
+    if (info->lock_view) {
+        bool lock_visible = IsWindowVisible(info->lock_view) != FALSE;
+        bool online_visible = info->online_view && IsWindowVisible(info->online_view) != FALSE;
+        if (lock_visible && online_visible) return "unknown";
+        if (online_visible) return "ready";
+        if (lock_visible) return "locked";
+        return "logged_out";
+    }
+    if (info->online_view && IsWindowVisible(info->online_view)) return "ready";
+    return "logged_out";
+}
+
+void find_main_window(main_window_info* info) {
+    *info = main_window_info{};
+    EnumWindows(find_main_cb, reinterpret_cast<LPARAM>(info));
+}
+
+// ---- room title matching ----------------------------------------------------
+
+void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity) {
+    int stored = 0;
+    for (size_t i = 0; src[i] && stored < capacity - 1; ++i) {
+        if (is_blank_unit(src[i])) continue;
+        dst[stored++] = ascii_lower16(src[i]);
+    }
+    dst[stored] = 0;
+}
+
+int32_t score_one_query(const WCHAR* normalized_title, const WCHAR* query, int32_t full_score) {
+    if (text16_empty(query)) return 0;
+    WCHAR normal[kNormalQueryUnits];
+    normalize_room_str(query, normal, kNormalQueryUnits - 1);
+    if (normal[0] == 0) return 0;
+    if (text16_equal(normalized_title, normal)) return full_score;
+    size_t title_len = text16_len(normalized_title);
+    size_t query_len = text16_len(normal);
+    if (query_len < title_len && text16_starts_with(normalized_title, normal))
+        return normalized_title[query_len] == ',' ? kWeakScore : full_score - kPrefixPenalty;
+    return text16_contains(normalized_title, normal) ? kWeakScore : 0;
+}
+
+int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* resolved_name) {
+    if (text16_empty(title)) return 0;
+    WCHAR normal[kNormalTitleUnits];
+    normalize_room_str(title, normal, kNormalTitleUnits - 1);
+    if (normal[0] == 0) return 0;
+    int32_t by_room = score_one_query(normal, room, kRoomFullScore);
+    int32_t by_resolved = score_one_query(normal, resolved_name, kResolvedFullScore);
+    return by_room > by_resolved ? by_room : by_resolved;
+}
+
+// ---- open chat window scan ----------------------------------------------------
+
+BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
+    auto* set = reinterpret_cast<room_match_set*>(param);
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    if (!text16_equal(class_name, kClientClass)) return TRUE;
+    WCHAR title[kTitleUnits] = {};
+    GetWindowTextW(hwnd, title, kTitleUnits - 1);
+    if (title[0] == 0 || text16_equal(title, kMainTitle)) return TRUE;
+    int32_t score = kNoQueryScore;
+    if (set->room[0] || set->resolved_name[0]) {
+        score = compute_match_score(title, set->room, set->resolved_name);
+        if (score <= 0) return TRUE;
+    }
+    if (set->count >= kMaxCandidates) return TRUE;
+    HWND input = nullptr;
+    EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
+    if (!input) return TRUE;
+    room_candidate* entry = &set->candidates[set->count];
+    entry->hwnd = hwnd;
+    entry->input_hwnd = input;
+    for (WCHAR& unit : entry->title) unit = 0;
+    text16_copy(entry->title, title, kTitleUnits - 1);
+    entry->score = score;
+    ++set->count;
+    return TRUE;
+}
+
+BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot) {
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    if (text16_equal_ascii_nocase(class_name, kRichEdit50Class) ||
+        text16_equal_ascii_nocase(class_name, kRichEdit20Class)) {
+        *reinterpret_cast<HWND*>(slot) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// An exchange sort, not a library sort: the order it leaves equal scores in
+// is reported to callers and must not change.
+void sort_matches(room_match_set* set) {
+    int32_t n = set->count;
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        for (int32_t j = i + 1; j < n; ++j) {
+            if (set->candidates[j].score > set->candidates[i].score) {
+                room_candidate held = set->candidates[i];
+                set->candidates[i] = set->candidates[j];
+                set->candidates[j] = held;
+            }
+        }
+    }
+}
+
+void scan_chat_windows(room_match_set* set) {
+    set->count = 0;
+    EnumWindows(find_chat_cb, reinterpret_cast<LPARAM>(set));
+    sort_matches(set);
+}
+
+// ---- probe report -------------------------------------------------------------
+
+int run_probe(FILE* out) {
+    main_window_info info{};
+    EnumWindows(find_main_cb, reinterpret_cast<LPARAM>(&info));
+    const char* state = detect_login_state(&info);
+    room_match_set set{};
+    EnumWindows(find_chat_cb, reinterpret_cast<LPARAM>(&set));
+    fprintf(out,
+            "{\"status\":\"ok\",\"main_hwnd\":%llu,\"kakao_pid\":%lu,\"login_state\":\"%s\","
+            "\"open_rooms\":[",
+            hwnd_number(info.main_hwnd), static_cast<unsigned long>(info.kakao_pid), state);
+    for (int32_t i = 0; i < set.count; ++i) {
+        if (i > 0) fputc(',', out);
+        write_probe_room(out, &set.candidates[i]);
+    }
+    fputs("]}\n", out);
+    return 0;
+}
