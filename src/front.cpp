@@ -1,6 +1,344 @@
 #include "front.h"
 
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
 #include "control.h"
 #include "window_model.h"
 
-int chatdraft_main(int, char**) { return 2; }
+constexpr int kExitOk = 0;
+constexpr int kExitMisuse = 2;
+constexpr size_t kPatternBytes = 128;
+
+// ---- request reader ----------------------------------------------------------
+
+// The value position of `key`: past the first occurrence of the quoted key
+// anywhere in the text, the next ':' anywhere after it, and any run of
+// colons and blanks. Null when the key or the colon is missing.
+static const char* find_value(const char* text, const char* key) {
+    char pattern[kPatternBytes];
+    snprintf(pattern, sizeof pattern, "\"%s\"", key);
+    const char* at = strstr(text, pattern);
+    if (!at) return nullptr;
+    const char* p = strchr(at + strlen(pattern), ':');
+    if (!p) return nullptr;
+    while (*p == ':' || *p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+    return p;
+}
+
+static void append_utf8(uint32_t v, char* out, size_t* n) {
+    if (v <= 0x7F) {
+        out[(*n)++] = static_cast<char>(v);
+    } else if (v <= 0x7FF) {
+        out[(*n)++] = static_cast<char>(0xC0 | (v >> 6));
+        out[(*n)++] = static_cast<char>(0x80 | (v & 0x3F));
+    } else {
+        out[(*n)++] = static_cast<char>(0xE0 | (v >> 12));
+        out[(*n)++] = static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+        out[(*n)++] = static_cast<char>(0x80 | (v & 0x3F));
+    }
+}
+
+// sscanf("%04x") on the text after the 'u'. The conversion skips leading
+// white space and then looks at no more than four characters, so only those
+// are handed to sscanf: the same result without scanning the whole rest of
+// the text once per escape.
+static bool scan_hex4(const char* p, uint32_t* v) {
+    p += strspn(p, " \t\n\v\f\r");
+    char field[5] = {};
+    strncpy(field, p, 4);
+    unsigned int value = 0;
+    if (sscanf(field, "%04x", &value) != 1) return false;
+    *v = value;
+    return true;
+}
+
+// Decodes the escape at p (a backslash) into out; returns where decoding goes
+// on. A \u escape resumes four characters after the 'u', but never past the
+// end of the text.
+static const char* decode_escape(const char* p, char* out, size_t* n) {
+    uint32_t v = 0;
+    switch (p[1]) {
+    case '\0': out[(*n)++] = '\\'; return p + 1;
+    case '"': case '/': case '\\': out[(*n)++] = p[1]; return p + 2;
+    case 'n': out[(*n)++] = '\n'; return p + 2;
+    case 'r': out[(*n)++] = '\r'; return p + 2;
+    case 't': out[(*n)++] = '\t'; return p + 2;
+    case 'u':
+        if (!scan_hex4(p + 2, &v)) return p + 2;
+        append_utf8(v, out, n);
+        return p + 2 + strnlen(p + 2, 4);
+    default: return p + 2;
+    }
+}
+
+// Every escape writes no more bytes than it consumes (a three-byte \u
+// sequence needs at least three digits, or a sign and a digit, after the
+// "\u"), so the decoded value fits in the length of the rest plus a zero.
+static char* decode_string_alloc(const char* p) {
+    char* out = static_cast<char*>(calloc(strlen(p) + 1, 1));
+    if (!out) return nullptr;
+    size_t n = 0;
+    while (*p && *p != '"') {
+        if (*p == '\\') p = decode_escape(p, out, &n);
+        else out[n++] = *p++;
+    }
+    return out;
+}
+
+static WCHAR* utf8_to_utf16_alloc(const char* bytes) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    WCHAR* text = static_cast<WCHAR*>(calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(WCHAR)));
+    if (text && n > 0) MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text, n);
+    return text;
+}
+
+WCHAR* json_get_wstr(const char* text, const char* key) {
+    const char* p = find_value(text, key);
+    if (!p || *p != '"') return nullptr;
+    char* bytes = decode_string_alloc(p + 1);
+    if (!bytes) return nullptr;
+    WCHAR* value = utf8_to_utf16_alloc(bytes);
+    free(bytes);
+    return value;
+}
+
+int json_get_bool(const char* text, const char* key) {
+    const char* p = find_value(text, key);
+    return p && strncmp(p, "true", 4) == 0 ? 1 : 0;
+}
+
+void read_request(const char* text, request* req) {
+    req->room = json_get_wstr(text, "room");
+    req->resolved_name = json_get_wstr(text, "resolved_name");
+    req->tab = json_get_wstr(text, "tab");
+    req->message = json_get_wstr(text, "message");
+    req->ui_mode = json_get_wstr(text, "ui_mode");
+    req->send = json_get_bool(text, "send") != 0;
+    req->append = json_get_bool(text, "append") != 0;
+    req->clear = json_get_bool(text, "clear") != 0;
+    req->force = json_get_bool(text, "force") != 0;
+    req->close_after = json_get_bool(text, "close_after") != 0;
+}
+
+void free_request(request* req) {
+    free(req->room);
+    free(req->resolved_name);
+    free(req->tab);
+    free(req->message);
+    free(req->ui_mode);
+    *req = request{};
+}
+
+// ---- result documents ----------------------------------------------------------
+
+static void write_escaped_byte(FILE* out, unsigned char c) {
+    switch (c) {
+    case '"': fputs("\\\"", out); break;
+    case '\\': fputs("\\\\", out); break;
+    case '\n': fputs("\\n", out); break;
+    case '\r': fputs("\\r", out); break;
+    case '\t': fputs("\\t", out); break;
+    default:
+        if (c < 0x20) fprintf(out, "\\u%04x", c);
+        else fputc(c, out);
+    }
+}
+
+void write_json_escaped(FILE* out, const WCHAR* text) {
+    int n = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
+    char* bytes = n > 0 ? static_cast<char*>(calloc(static_cast<size_t>(n) + 1, 1)) : nullptr;
+    if (!bytes) {
+        fputs("\"\"", out);
+        return;
+    }
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, n, nullptr, nullptr);
+    fputc('"', out);
+    for (const char* p = bytes; *p; ++p) write_escaped_byte(out, static_cast<unsigned char>(*p));
+    fputc('"', out);
+    free(bytes);
+}
+
+constexpr char kLockedDoc[] =
+    "{\"status\":\"error\",\"error_code\":\"KAKAO_LOCKED\",\"error\":\""
+    "카카오톡이 잠금(PIN) 모드 상태입니다. 잠금을 해제해 주세요.\"}\n";
+constexpr char kNeedsOpenRoomShortDoc[] =
+    "{\"status\":\"error\",\"error_code\":\"NEEDS_OPEN_ROOM\",\"error\":\""
+    "열려 있는 채팅방이 없습니다. 카카오톡에서 해당 방을 열어 두세요.\"}\n";
+constexpr char kMainWindowNotFoundDoc[] =
+    "{\"status\":\"error\",\"error_code\":\"MAIN_WINDOW_NOT_FOUND\",\"error\":\""
+    "카카오톡 메인 창(EVA_Window_Dblclk)을 찾을 수 없습니다.\"}\n";
+constexpr char kNeedsOpenRoomLongDoc[] =
+    "{\"status\":\"error\",\"error_code\":\"NEEDS_OPEN_ROOM\",\"error\":\""
+    "열려 있는 대상 채팅방을 찾을 수 없습니다. 우분투 Wine 환경에서는 "
+    "포커스·클립보드 보호를 위해 전역 단축키(Ctrl+F)를 사용하지 않으므로, "
+    "카카오톡에서 해당 채팅방을 한 번 열어 두세요.\"}\n";
+
+static_assert(sizeof kLockedDoc - 1 == 140, "KAKAO_LOCKED document size");
+static_assert(sizeof kNeedsOpenRoomShortDoc - 1 == 152, "short NEEDS_OPEN_ROOM document size");
+static_assert(sizeof kMainWindowNotFoundDoc - 1 == 137, "MAIN_WINDOW_NOT_FOUND document size");
+static_assert(sizeof kNeedsOpenRoomLongDoc - 1 == 311, "long NEEDS_OPEN_ROOM document size");
+
+void write_locked_doc(FILE* out) { fputs(kLockedDoc, out); }
+void write_needs_open_room_short_doc(FILE* out) { fputs(kNeedsOpenRoomShortDoc, out); }
+void write_main_window_not_found_doc(FILE* out) { fputs(kMainWindowNotFoundDoc, out); }
+void write_needs_open_room_long_doc(FILE* out) { fputs(kNeedsOpenRoomLongDoc, out); }
+
+void write_ambiguous_room_doc(FILE* out, const room_match_set* set) {
+    int count = set->count < 0 ? 0 : set->count > kMaxCandidates ? kMaxCandidates : set->count;
+    fprintf(out,
+            "{\"status\":\"error\",\"error_code\":\"AMBIGUOUS_ROOM\",\"top_score\":%d,"
+            "\"error\":\"동명이인 또는 부분 일치 채팅방이 있어 안전을 위해 중단했습니다. "
+            "정확한 방 이름이나 탭(-t)을 지정해 주세요.\",\"candidates\":[",
+            count > 0 ? static_cast<int>(set->candidates[0].score) : 0);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) fputc(',', out);
+        write_json_escaped(out, set->candidates[i].title);
+    }
+    fputs("]}\n", out);
+}
+
+void write_draft_exists_doc(FILE* out, const WCHAR* room_title, const WCHAR* existing_draft) {
+    fputs("{\"status\":\"error\",\"error_code\":\"DRAFT_EXISTS\",\"room_title\":", out);
+    write_json_escaped(out, room_title);
+    fputs(",\"existing_draft\":", out);
+    write_json_escaped(out, existing_draft);
+    fputs(",\"error\":\"채팅방 입력창에 이미 작성 중인 초안이 있습니다. 이어 쓰려면 --append, "
+          "덮어쓰려면 --force, 비우려면 --clear를 지정하세요.\"}\n",
+          out);
+}
+
+void write_write_mismatch_doc(FILE* out, const WCHAR* room_title, const WCHAR* written_text) {
+    fputs("{\"status\":\"error\",\"error_code\":\"WRITE_MISMATCH\",\"room_title\":", out);
+    write_json_escaped(out, room_title);
+    fputs(",\"written_text\":", out);
+    write_json_escaped(out, written_text);
+    fputs(",\"error\":\"입력창 기입 내용 검증(readback)이 일치하지 않아 전송을 중단했습니다.\"}\n",
+          out);
+}
+
+void write_success_doc(FILE* out, const success_report* report) {
+    fprintf(out, "{\"status\":\"%s\",\"room_title\":", report->status);
+    write_json_escaped(out, report->room_title);
+    fprintf(out,
+            ",\"match_score\":%d,\"window_hwnd\":%llu,\"input_hwnd\":%llu,"
+            "\"opened_new_window\":%s,\"focus_touched\":false,\"previous_input_text\":",
+            report->score, hwnd_number(report->window), hwnd_number(report->input),
+            report->opened_new_window ? "true" : "false");
+    write_json_escaped(out, report->previous_text);
+    fputs(",\"written_text\":", out);
+    write_json_escaped(out, report->written_text);
+    fputs(",\"remaining_input_text\":", out);
+    write_json_escaped(out, report->remaining_text);
+    fputs("}\n", out);
+}
+
+// ---- entry point and result file ---------------------------------------------
+
+static int print_usage(const char* program) {
+    fprintf(stderr, "Usage: %s --probe [out_json] | <req_json_path> <out_json_path>\n",
+            program ? program : "chatdraft");
+    return kExitMisuse;
+}
+
+// The request text, zero-terminated. Null when the file cannot be opened,
+// its size cannot be taken or does not fit a signed 32-bit count, or there
+// is no memory for it: the request is unreadable.
+static char* read_file_alloc(const char* path) {
+    FILE* in = fopen(path, "rb");
+    if (!in) return nullptr;
+    long size = -1;
+    if (fseek(in, 0, SEEK_END) == 0) size = ftell(in);
+    char* text = nullptr;
+    if (size >= 0 && size <= INT32_MAX && fseek(in, 0, SEEK_SET) == 0)
+        text = static_cast<char*>(calloc(static_cast<size_t>(size) + 1, 1));
+    if (text && size > 0) (void)fread(text, 1, static_cast<size_t>(size), in);
+    fclose(in);
+    return text;
+}
+
+// The output path with ".tmp" appended, never cut, so it can never name the
+// output file itself.
+static char* temp_path_alloc(const char* output_path) {
+    size_t size = strlen(output_path) + 5;
+    char* path = static_cast<char*>(malloc(size));
+    if (path) snprintf(path, size, "%s.tmp", output_path);
+    return path;
+}
+
+// The complete document is closed before the old one is removed, and moved
+// in whole; MoveFileA does not replace an existing file.
+static void finish_result_file(FILE* out, const char* temp_path, const char* output_path) {
+    fclose(out);
+    DeleteFileA(output_path);
+    MoveFileA(temp_path, output_path);
+}
+
+static void copy_query(WCHAR* dst, const WCHAR* src) {
+    int n = 0;
+    for (; src && src[n] && n < kQueryUnits - 1; ++n) dst[n] = src[n];
+    dst[n] = 0;
+}
+
+// Everything between the main-window search and the last document piece.
+static void serve_request(const request* req, FILE* out) {
+    main_window_info info{};
+    find_main_window(&info);
+    if (strcmp(detect_login_state(&info), "locked") == 0) {
+        write_locked_doc(out);
+        return;
+    }
+    room_match_set set{};
+    copy_query(set.room, req->room);
+    copy_query(set.resolved_name, req->resolved_name);
+    scan_chat_windows(&set);
+    bool opened_new_window = false;
+    if (set.count == 0) {
+        existing_window_set existing{};
+        if (open_room_via_main_window(req, &info, &set, &existing, &opened_new_window, out) ==
+            open_result::document_written)
+            return;
+    }
+    select_room_and_write_draft(&set, req, opened_new_window, out);
+}
+
+static int run_request_mode(const char* request_path, const char* output_path) {
+    char* text = read_file_alloc(request_path);
+    if (!text) return kExitMisuse;
+    request req{};
+    read_request(text, &req);
+    free(text);
+    char* temp_path = temp_path_alloc(output_path);
+    FILE* out = temp_path ? fopen(temp_path, "wb") : nullptr;
+    int rc = kExitMisuse;
+    if (out) {
+        serve_request(&req, out);
+        finish_result_file(out, temp_path, output_path);
+        rc = kExitOk;
+    }
+    free(temp_path);
+    free_request(&req);
+    return rc;
+}
+
+static int run_probe_mode(const char* output_path) {
+    if (!output_path) return run_probe(stdout);
+    char* temp_path = temp_path_alloc(output_path);
+    FILE* out = temp_path ? fopen(temp_path, "wb") : nullptr;
+    int rc = kExitMisuse;
+    if (out) {
+        rc = run_probe(out);
+        finish_result_file(out, temp_path, output_path);
+    }
+    free(temp_path);
+    return rc;
+}
+
+int chatdraft_main(int argc, char** argv) {
+    if (argc < 2) return print_usage(argc > 0 ? argv[0] : nullptr);
+    if (strcmp(argv[1], "--probe") == 0) return run_probe_mode(argc > 2 ? argv[2] : nullptr);
+    if (argc == 2) return print_usage(argv[0]);
+    return run_request_mode(argv[1], argv[2]);
+}

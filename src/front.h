@@ -26,6 +26,8 @@ struct request {
 WCHAR* json_get_wstr(const char* text, const char* key);
 int json_get_bool(const char* text, const char* key);
 void read_request(const char* text, request* req);
+// Frees the request's strings and leaves every field absent or false.
+void free_request(request* req);
 
 void write_json_escaped(FILE* out, const WCHAR* text);
 
