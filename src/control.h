@@ -12,6 +12,9 @@
 
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr int kMaxExistingWindows = 256;
+constexpr int kMaxClosedWindows = 256;
+// Another process chooses the length it reports; a read never takes more.
+constexpr size_t kMaxEditTextUnits = 1048576;
 
 // "메시지 입력": what an empty input box may report.
 constexpr WCHAR kPlaceholder[] = {0xBA54, 0xC2DC, 0xC9C0, 0x0020, 0xC785, 0xB825, 0};
@@ -20,6 +23,9 @@ uintptr_t send_msg_timeout(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 BOOL post_key_formal(HWND hwnd, UINT virtual_key);
 LRESULT click_client(HWND hwnd, int32_t x, int32_t y, bool double_click);
 WCHAR* get_edit_text_alloc(HWND hwnd);
+// Like get_edit_text_alloc; *answered tells whether every message of the
+// read was answered, so an empty text can be told from a box that is gone.
+WCHAR* read_edit_text_alloc(HWND hwnd, bool* answered);
 int set_edit_text_safe(HWND edit, const WCHAR* text);
 void normalize_newlines(const WCHAR* src, WCHAR* dst, size_t capacity);
 bool text_equals_normalized(const WCHAR* a, const WCHAR* b);
@@ -31,6 +37,10 @@ struct existing_window_set {
     DWORD kakao_pid;                    // 0: windows of any process are judged
     WCHAR room[kQueryUnits];
     WCHAR resolved_name[kQueryUnits];
+    bool overflowed;                    // some window could not be recorded: close nothing
+    HWND closed[kMaxClosedWindows];     // new windows asked to close
+    int32_t closed_count;
+    bool closed_overflowed;             // `closed` is full: every new window counts as closed
 };
 
 BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM set);
@@ -41,6 +51,11 @@ enum class open_result {
     document_written,  // the run ends with the document already written
     room_found,        // the table holds candidates for select_room_and_write_draft
 };
+
+// Re-scan after an action: the scan, the ordering, then the clean-up.
+void rescan_and_clean(room_match_set* set, existing_window_set* existing);
+// Removes from the table the windows the clean-up asked to close.
+void drop_closed_candidates(room_match_set* set, const existing_window_set* existing);
 
 open_result open_room_via_main_window(const request* req, const main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,
