@@ -1,0 +1,211 @@
+// Newline-insensitive text comparison, and what selection, writing and room
+// opening do on a desktop where no window answers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control.h"
+#include "stream_capture.h"
+
+namespace {
+
+struct newline_row {
+    const char* name;
+    std::u16string source;
+    size_t capacity;
+    std::u16string expected;
+};
+
+const newline_row kNewlineRows[] = {
+    {"cr_lf", u"a\r\nb", 10, u"a\nb"},
+    {"lone_cr", u"a\rb", 10, u"a\nb"},
+    {"lone_lf", u"a\nb", 10, u"a\nb"},
+    {"cr_cr_lf", u"\r\r\n", 10, u"\n\n"},
+    {"lf_cr", u"\n\r", 10, u"\n\n"},
+    {"ends_in_lone_cr", u"ab\r", 10, u"ab\n"},
+    {"empty", u"", 10, u""},
+    {"capacity_one", u"abc", 1, u""},
+    {"capacity_three", u"abc", 3, u"ab"},
+    {"cut_after_a_pair", u"\r\nab", 2, u"\n"},
+};
+
+class newline_table : public ::testing::TestWithParam<newline_row> {};
+
+TEST_P(newline_table, normalizes) {
+    const newline_row& row = GetParam();
+    std::u16string out(row.capacity + 1, u'#');
+    normalize_newlines(row.source.c_str(), out.data(), row.capacity);
+    EXPECT_EQ(std::u16string(out.c_str()), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, newline_table, ::testing::ValuesIn(kNewlineRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct equal_row {
+    const char* name;
+    const char16_t* a;
+    const char16_t* b;
+    bool equal;
+};
+
+const equal_row kEqualRows[] = {
+    {"null_null", nullptr, nullptr, true},
+    {"null_empty", nullptr, u"", true},
+    {"empty_null", u"", nullptr, true},
+    {"null_text", nullptr, u"a", false},
+    {"crlf_cr", u"a\r\nb", u"a\rb", true},
+    {"crlf_lf", u"a\r\nb", u"a\nb", true},
+    {"trailing_lf", u"a\n", u"a", false},
+    {"letter_case", u"A", u"a", false},
+    {"one_space", u"a b", u"ab", false},
+    {"two_lf_vs_one_crlf", u"a\n\nb", u"a\r\nb", false},
+};
+
+class equal_table : public ::testing::TestWithParam<equal_row> {};
+
+TEST_P(equal_table, compares_after_newline_normalization) {
+    const equal_row& row = GetParam();
+    EXPECT_EQ(text_equals_normalized(row.a, row.b), row.equal);
+    EXPECT_EQ(text_equals_normalized(row.b, row.a), row.equal);
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, equal_table, ::testing::ValuesIn(kEqualRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(get_edit_text_alloc, window_that_does_not_answer_reads_as_empty_text) {
+    WCHAR* text = get_edit_text_alloc(reinterpret_cast<HWND>(0x1234));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text[0], 0);
+    free(text);
+}
+
+// ---- selection and writing with nothing answering ---------------------------------
+
+HWND fake_hwnd(uintptr_t n) { return reinterpret_cast<HWND>(n); }
+
+std::unique_ptr<room_match_set> table_of(const std::vector<std::pair<std::u16string, int32_t>>& rows) {
+    auto set = std::make_unique<room_match_set>();
+    for (const auto& [title, score] : rows) {
+        room_candidate& c = set->candidates[set->count];
+        c.hwnd = fake_hwnd(0x100 + 0x10 * static_cast<uintptr_t>(set->count));
+        c.input_hwnd = fake_hwnd(0x108 + 0x10 * static_cast<uintptr_t>(set->count));
+        for (size_t i = 0; i < title.size(); ++i) c.title[i] = title[i];
+        c.score = score;
+        ++set->count;
+    }
+    return set;
+}
+
+std::string selection_doc(const room_match_set* set, const request& req) {
+    return capture_stream([&](FILE* out) { select_room_and_write_draft(set, &req, false, out); });
+}
+
+TEST(select_room_and_write_draft, ties_and_weak_sends_are_ambiguous_with_all_candidates) {
+    struct row {
+        const char* name;
+        std::vector<std::pair<std::u16string, int32_t>> table;
+        bool send;
+    } rows[] = {
+        {"tie_without_send", {{u"Room A", 95}, {u"Room A", 95}}, false},
+        {"tie_below_top_listed", {{u"Alpha 1", 80}, {u"Alpha 2", 80}, {u"x alpha", 40}}, true},
+        {"weak_with_send", {{u"Team", 79}}, true},
+        {"weak_top_with_lower_rest", {{u"a,b", 40}, {u"b alpha", 0}}, true},
+    };
+    for (const auto& r : rows) {
+        auto set = table_of(r.table);
+        request req{};
+        req.send = r.send;
+        req.message = const_cast<WCHAR*>(u"hi");
+        const std::string expected =
+            capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, set.get()); });
+        EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
+        EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
+                  std::string::npos) << r.name;
+    }
+}
+
+TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
+    auto set = table_of({{u"Team Alpha", 80}, {u"Team Alpha 2", 79}});
+    const room_candidate& top = set->candidates[0];
+    struct row {
+        const char* name;
+        bool send, clear;
+        const char16_t* message;
+        const char* status;  // null: WRITE_MISMATCH
+    } rows[] = {
+        {"send_at_80_nothing_answers", true, false, u"hi", nullptr},
+        {"empty_message_empty_box", false, false, u"", "draft_written"},
+        {"absent_message_with_send_no_enter", true, false, nullptr, "draft_written"},
+        {"clear_with_send", true, true, u"hi", "cleared"},
+    };
+    for (const auto& r : rows) {
+        request req{};
+        req.send = r.send;
+        req.clear = r.clear;
+        req.close_after = true;
+        req.message = const_cast<WCHAR*>(r.message);
+        std::string expected;
+        if (!r.status) {
+            expected = capture_stream(
+                [&](FILE* out) { write_write_mismatch_doc(out, top.title, u""); });
+        } else {
+            success_report report{r.status, top.title, 80, top.hwnd, top.input_hwnd, false,
+                                  u"", u"", u""};
+            expected = capture_stream([&](FILE* out) { write_success_doc(out, &report); });
+        }
+        EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
+    }
+}
+
+// ---- room opening with nothing answering -------------------------------------------
+
+std::string opening_doc(const request& req, const main_window_info& info,
+                        room_match_set* set, open_result* result) {
+    auto existing = std::make_unique<existing_window_set>();
+    bool opened = true;
+    std::string doc = capture_stream([&](FILE* out) {
+        *result = open_room_via_main_window(&req, &info, set, existing.get(), &opened, out);
+    });
+    EXPECT_FALSE(opened);
+    return doc;
+}
+
+TEST(open_room_via_main_window, document_order_when_nothing_can_be_opened) {
+    const std::string short_doc = capture_stream(write_needs_open_room_short_doc);
+    const std::string no_main = capture_stream(write_main_window_not_found_doc);
+    const std::string long_doc = capture_stream(write_needs_open_room_long_doc);
+    main_window_info absent{};
+    main_window_info present{};
+    present.main_hwnd = fake_hwnd(0x500);
+    present.search_box = fake_hwnd(0x510);
+    present.chat_list_view = fake_hwnd(0x520);
+    struct row {
+        const char* name;
+        const char16_t* ui_mode;
+        const char16_t* room;
+        const main_window_info* info;
+        const std::string* expected;
+    } rows[] = {
+        {"strict_before_missing_main", u"strict_open_only", u"Team", &absent, &short_doc},
+        {"strict_other_case_goes_on", u"Strict_open_only", u"Team", &absent, &no_main},
+        {"missing_main", nullptr, u"Team", &absent, &no_main},
+        {"named_room_not_opened", u"", u"Team", &present, &long_doc},
+        {"no_name_not_opened", nullptr, nullptr, &present, &long_doc},
+        {"strict_with_main", u"strict_open_only", u"Team", &present, &short_doc},
+    };
+    for (const auto& r : rows) {
+        request req{};
+        req.ui_mode = const_cast<WCHAR*>(r.ui_mode);
+        req.room = const_cast<WCHAR*>(r.room);
+        auto set = std::make_unique<room_match_set>();
+        for (size_t i = 0; r.room && r.room[i]; ++i) set->room[i] = r.room[i];
+        open_result result = open_result::room_found;
+        EXPECT_EQ(opening_doc(req, *r.info, set.get(), &result), *r.expected) << r.name;
+        EXPECT_EQ(result, open_result::document_written) << r.name;
+    }
+}
+
+}  // namespace
