@@ -1,0 +1,206 @@
+#include "fake_desktop.h"
+
+#include <cstdlib>
+
+namespace {
+
+fake_desktop* g_desk = nullptr;
+
+fake_window* window_at(HWND hwnd) {
+    int i = index_of(hwnd);
+    if (!g_desk || i < 0 || i >= static_cast<int>(g_desk->windows.size())) return nullptr;
+    fake_window* w = &g_desk->windows[static_cast<size_t>(i)];
+    return w->alive ? w : nullptr;
+}
+
+int copy_out(const std::u16string& text, WCHAR* buffer, int max_count) {
+    if (!buffer || max_count <= 0) return 0;
+    int n = static_cast<int>(text.size()) < max_count - 1 ? static_cast<int>(text.size())
+                                                           : max_count - 1;
+    for (int i = 0; i < n; ++i) buffer[i] = text[static_cast<size_t>(i)];
+    buffer[n] = 0;
+    return n;
+}
+
+// A RichEdit reports every line break as CR LF, whatever was written.
+std::u16string as_richedit(const WCHAR* text) {
+    std::u16string out;
+    for (size_t i = 0; text && text[i]; ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n') {
+            out += u"\r\n";
+            if (text[i] == u'\r' && text[i + 1] == u'\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+LRESULT answer_text_message(fake_window* w, UINT msg, WPARAM wparam, LPARAM lparam) {
+    switch (msg) {
+    case WM_GETTEXTLENGTH:
+        return w->reported_length != INTPTR_MIN ? w->reported_length
+                                       : static_cast<LRESULT>(w->text.size());
+    case WM_GETTEXT:
+        return copy_out(w->text, reinterpret_cast<WCHAR*>(lparam), static_cast<int>(wparam));
+    case EM_REPLACESEL:
+    case WM_SETTEXT:
+        w->text = as_richedit(reinterpret_cast<const WCHAR*>(lparam));
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+void enum_children(int parent, WNDENUMPROC proc, LPARAM param, bool* go_on) {
+    for (size_t i = 0; i < g_desk->windows.size() && *go_on; ++i) {
+        if (g_desk->windows[i].parent != parent || !g_desk->windows[i].alive) continue;
+        *go_on = proc(handle_of(static_cast<int>(i)), param) != FALSE;
+        if (*go_on) enum_children(static_cast<int>(i), proc, param, go_on);
+    }
+}
+
+void handle_posted(const fake_event& e) {
+    fake_window* w = window_at(e.hwnd);
+    if (!w) return;
+    if (e.msg == WM_CLOSE) w->alive = false;
+    if (e.msg == WM_KEYDOWN && e.wparam == VK_RETURN && w->empties_on_enter) w->text.clear();
+    if (g_desk->react) g_desk->react(e);
+}
+
+}  // namespace
+
+fake_desktop_scope::fake_desktop_scope() : desk(*new fake_desktop) { g_desk = &desk; }
+fake_desktop_scope::~fake_desktop_scope() {
+    g_desk = nullptr;
+    delete &desk;
+}
+
+fake_desktop& current_desktop() { return *g_desk; }
+HWND handle_of(int index) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000 + 16 * index)); }
+int index_of(HWND hwnd) { return (static_cast<int>(reinterpret_cast<uintptr_t>(hwnd)) - 0x1000) / 16; }
+
+int add_window(const std::u16string& class_name, const std::u16string& text, int parent) {
+    fake_window w;
+    w.class_name = class_name;
+    w.text = text;
+    w.parent = parent;
+    g_desk->windows.push_back(w);
+    return static_cast<int>(g_desk->windows.size()) - 1;
+}
+
+int add_chat_room(const std::u16string& title, const std::u16string& draft) {
+    int room = add_window(u"EVA_Window_Dblclk", title);
+    int pane = add_window(u"EVA_ChildWindow", u"", room);
+    int box = add_window(u"RICHEDIT50W", draft, pane);
+    g_desk->windows[static_cast<size_t>(box)].empties_on_enter = true;
+    return room;
+}
+
+std::vector<fake_event> events_to(HWND hwnd) {
+    std::vector<fake_event> out;
+    for (const fake_event& e : g_desk->log)
+        if (e.hwnd == hwnd) out.push_back(e);
+    return out;
+}
+
+// ---- the redirected platform calls ---------------------------------------------
+// Named after the mangled platform functions, which --wrap redirects here.
+
+extern "C" {
+
+BOOL __wrap__Z11EnumWindowsPFiP6HWND__lEl(WNDENUMPROC proc, LPARAM param) {
+    bool go_on = true;
+    for (size_t i = 0; g_desk && i < g_desk->windows.size() && go_on; ++i)
+        if (g_desk->windows[i].parent < 0 && g_desk->windows[i].alive)
+            go_on = proc(handle_of(static_cast<int>(i)), param) != FALSE;
+    return TRUE;
+}
+
+BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc, LPARAM param) {
+    bool go_on = true;
+    if (window_at(parent)) enum_children(index_of(parent), proc, param, &go_on);
+    return TRUE;
+}
+
+int __wrap__Z13GetClassNameWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+    fake_window* w = window_at(hwnd);
+    return copy_out(w ? w->class_name : u"", buffer, max_count);
+}
+
+int __wrap__Z14GetWindowTextWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+    fake_window* w = window_at(hwnd);
+    return copy_out(w ? w->text : u"", buffer, max_count);
+}
+
+DWORD __wrap__Z24GetWindowThreadProcessIdP6HWND__Pj(HWND hwnd, DWORD* pid) {
+    fake_window* w = window_at(hwnd);
+    if (pid) *pid = w ? w->pid : 0;
+    return w ? 1 : 0;
+}
+
+HWND __wrap__Z9GetParentP6HWND__(HWND hwnd) {
+    fake_window* w = window_at(hwnd);
+    return w && w->parent >= 0 ? handle_of(w->parent) : nullptr;
+}
+
+int __wrap__Z12GetDlgCtrlIDP6HWND__(HWND hwnd) {
+    fake_window* w = window_at(hwnd);
+    return w ? w->ctrl_id : 0;
+}
+
+BOOL __wrap__Z15IsWindowVisibleP6HWND__(HWND hwnd) {
+    for (fake_window* w = window_at(hwnd); w; w = w->parent >= 0 ? window_at(handle_of(w->parent)) : nullptr) {
+        if (!w->visible) return FALSE;
+        if (w->parent < 0) return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL __wrap__Z10ShowWindowP6HWND__i(HWND hwnd, int cmd) {
+    g_desk->log.push_back({hwnd, kShowWindowEvent, static_cast<WPARAM>(cmd), 0, false, u""});
+    fake_window* w = window_at(hwnd);
+    bool was_visible = w && w->visible;
+    if (w && w->shows_on_request) w->visible = true;
+    return was_visible;
+}
+
+LRESULT __wrap__Z19SendMessageTimeoutWP6HWND__jmljjPm(HWND hwnd, UINT msg, WPARAM wparam,
+                                                      LPARAM lparam, UINT, UINT,
+                                                      DWORD_PTR* result) {
+    std::u16string carried;
+    if (msg == EM_REPLACESEL || msg == WM_SETTEXT)
+        carried = reinterpret_cast<const WCHAR*>(lparam);
+    fake_event e{hwnd, msg, wparam, lparam, false, carried};
+    g_desk->log.push_back(e);
+    if (result) *result = 0;
+    fake_window* w = window_at(hwnd);
+    if (!w || !w->answers) return 0;
+    LRESULT answer = answer_text_message(w, msg, wparam, lparam);
+    if (result) *result = static_cast<DWORD_PTR>(answer);
+    if (g_desk->react) g_desk->react(e);
+    return 1;
+}
+
+BOOL __wrap__Z12PostMessageWP6HWND__jml(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    fake_event e{hwnd, msg, wparam, lparam, true, u""};
+    g_desk->log.push_back(e);
+    if (!window_at(hwnd)) return FALSE;
+    g_desk->queue.push_back(e);
+    return TRUE;
+}
+
+void __wrap__Z5Sleepj(DWORD ms) {
+    g_desk->sleeps.push_back(ms);
+    std::vector<fake_event> due;
+    due.swap(g_desk->queue);
+    for (const fake_event& e : due) handle_posted(e);
+}
+
+void* __real_calloc(size_t count, size_t size);
+void* __wrap_calloc(size_t count, size_t size) {
+    if (g_desk && g_desk->fail_calloc_at > 0 && --g_desk->fail_calloc_at == 0) return nullptr;
+    return __real_calloc(count, size);
+}
+
+}  // extern "C"

@@ -1,0 +1,63 @@
+// A scripted desktop for the window model and control tests. The window
+// calls of the native platform are redirected here at link time
+// (-Wl,--wrap), so the product code runs unchanged against these windows.
+// Edit boxes answer the text messages like Wine's RichEdit; posted messages
+// are handled at the next Sleep, as a client handles them while we wait.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct fake_window {
+    std::u16string class_name;
+    std::u16string text;       // window text; an edit box's content
+    int parent = -1;           // index of the parent, -1 for a top-level window
+    DWORD pid = 7;
+    int ctrl_id = 0;
+    bool visible = true;
+    bool alive = true;
+    bool answers = true;       // false: every sent message fails (hung or gone)
+    bool empties_on_enter = false;
+    bool shows_on_request = true;   // ShowWindow makes it visible
+    intptr_t reported_length = INTPTR_MIN;  // otherwise: what WM_GETTEXTLENGTH claims
+};
+
+struct fake_event {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+    bool posted;
+    std::u16string text;       // the text carried by EM_REPLACESEL and WM_SETTEXT
+};
+
+constexpr UINT kShowWindowEvent = 0xFFFF;  // logged for ShowWindow calls
+
+struct fake_desktop {
+    std::vector<fake_window> windows;
+    std::vector<fake_event> log;
+    std::vector<fake_event> queue;     // posted, not yet handled
+    std::vector<DWORD> sleeps;
+    std::function<void(const fake_event&)> react;  // the client's reaction to a message
+    int fail_calloc_at = 0;            // > 0: that calloc from now on returns null
+};
+
+// Installs an empty desktop for one test and removes it at the end.
+struct fake_desktop_scope {
+    fake_desktop_scope();
+    ~fake_desktop_scope();
+    fake_desktop& desk;
+};
+
+fake_desktop& current_desktop();
+HWND handle_of(int index);
+int index_of(HWND hwnd);
+int add_window(const std::u16string& class_name, const std::u16string& text, int parent = -1);
+// A chat room window with a RichEdit input box inside a pane; returns the
+// room's index (the box is room + 2).
+int add_chat_room(const std::u16string& title, const std::u16string& draft = u"");
+std::vector<fake_event> events_to(HWND hwnd);
