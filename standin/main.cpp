@@ -1,0 +1,70 @@
+// standin.exe <scenario_file> <log_file>: builds the windows the scenario
+// describes, logs them, writes `ready` and serves its message loop.
+#include "standin.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr UINT kForegroundPollMs = 20;
+
+HANDLE open_log(const WCHAR* path)
+{
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void log_failure(const char* what, const std::wstring& detail)
+{
+    log_line line = log_begin("error");
+    log_word(line, "stage", what);
+    log_text(line, "what", detail);
+    log_emit(line);
+}
+
+bool load_rich_edit()
+{
+    state().msftedit = LoadLibraryW(L"msftedit.dll");
+    state().riched20 = LoadLibraryW(L"riched20.dll");
+    return state().msftedit && state().riched20;
+}
+
+void log_ready()
+{
+    log_line line = log_begin("ready");
+    log_u64(line, "pid", GetCurrentProcessId());
+    log_emit(line);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) {
+        fputs("Usage: standin.exe <scenario_file> <log_file>\n", stderr);
+        return 2;
+    }
+    HANDLE log_file = open_log(argv[2]);
+    if (log_file == INVALID_HANDLE_VALUE) return 2;
+    log_open(log_file, GetTickCount64());
+    log_line start = log_begin("start");
+    log_u64(start, "pid", GetCurrentProcessId());
+    log_emit(start);
+
+    standin_state& s = state();
+    std::wstring error;
+    if (!load_scenario(argv[1], s.scene, error)) { log_failure("scenario", error); return 2; }
+    s.instance = GetModuleHandleW(nullptr);
+    InitializeCriticalSection(&s.lock);
+    s.ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!s.ready_event || !load_rich_edit() || !register_classes()) { log_failure("setup", L"rich edit or classes"); return 3; }
+    if (!create_start_windows()) { log_failure("windows", L"a window could not be created"); return 3; }
+
+    poll_foreground(true);
+    s.poll_timer = SetTimer(nullptr, 0, kForegroundPollMs, nullptr);
+    if (s.scene.exit_after_ms) s.exit_timer = SetTimer(nullptr, 0, s.scene.exit_after_ms, nullptr);
+    log_ready();
+    SetEvent(s.ready_event);
+    run_message_loop();
+    return 0;
+}

@@ -1,0 +1,183 @@
+// The stand-in chat client: a small Win32 program that plays the KakaoTalk
+// desktop client's window surface so chatdraft and its callers can be run
+// without the real client. Shares no code with src/.
+#pragma once
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------- scenario
+
+enum class visibility { visible, hidden, absent };
+enum class send_mode { normal, stuck, delay, close, exit };
+enum class hang_mode { none, ready, input, enter };
+
+constexpr DWORD kForever = INFINITE;
+
+struct room_options {
+    std::wstring draft;
+    std::wstring input_class = L"RICHEDIT50W";  // empty: the room has no input box
+    bool placeholder = false;                   // empty box reports "메시지 입력"
+    bool huge = false;                          // WM_GETTEXTLENGTH answers huge_length
+    uint64_t huge_length = 0;
+    send_mode send = send_mode::normal;
+    DWORD send_delay_ms = 0;
+    hang_mode hang = hang_mode::none;
+    DWORD hang_after_ms = 0;      // hang_mode::input: delay after the first message
+    DWORD hang_for_ms = kForever;
+};
+
+struct room_spec {
+    std::wstring title;
+    room_options options;
+};
+
+struct search_entry {
+    std::wstring query;
+    std::vector<std::wstring> results;
+};
+
+struct tab_entry {
+    std::wstring name;
+    std::vector<std::wstring> rows;
+};
+
+enum class extra_kind { room, bare, plain, untitled, fake_main };
+
+// One top-level window to create at start, in scenario order.
+struct start_window {
+    extra_kind kind;
+    std::wstring title;
+    int spec_index;  // into scenario::rooms for extra_kind::room, else -1
+};
+
+struct scenario {
+    bool main_present = true;
+    visibility online = visibility::visible;
+    visibility lock = visibility::absent;
+    bool chat_list = true;
+    visibility search_box = visibility::visible;
+    bool tab_strip = true;
+    bool room_list = true;
+    visibility result_list = visibility::visible;
+    DWORD exit_after_ms = 0;  // 0: run until killed
+    std::vector<room_spec> rooms;       // every room the scenario knows, open or not
+    std::vector<start_window> start;    // windows created at start
+    std::vector<search_entry> searches;
+    std::vector<tab_entry> tabs;
+};
+
+// Reads the scenario file; on failure fills error with a line-numbered reason.
+[[nodiscard]] bool load_scenario(const WCHAR* path, scenario& out, std::wstring& error);
+[[nodiscard]] bool parse_scenario(const std::wstring& text, scenario& out, std::wstring& error);
+
+// ---------------------------------------------------------------- log
+
+// One log line under construction: "<ms> <event> key=value ...".
+struct log_line {
+    std::string text;
+};
+
+void log_open(HANDLE file, ULONGLONG start_tick);
+log_line log_begin(const char* event);
+void log_word(log_line& line, const char* key, const char* value);
+void log_u64(log_line& line, const char* key, uint64_t value);
+void log_i64(log_line& line, const char* key, int64_t value);
+void log_hex(log_line& line, const char* key, uint64_t value);
+void log_text(log_line& line, const char* key, const WCHAR* text, size_t length);
+void log_text(log_line& line, const char* key, const std::wstring& text);
+void log_emit(const log_line& line);
+void append_json_string(std::string& out, const WCHAR* text, size_t length);
+
+// ---------------------------------------------------------------- windows
+
+enum class role {
+    main, online_view, lock_view, chat_list_view, search_box, tab_strip, room_list,
+    search_result_list, room, input, chat_log, bare, plain, untitled, fake_main
+};
+
+const char* role_name(role r);
+
+struct room_state;
+
+// Attached to every stand-in window (as a window property).
+struct win_rec {
+    role r;
+    HWND hwnd;
+    room_state* room;  // room and input windows only
+    WNDPROC original;  // subclassed system controls only
+};
+
+struct room_state {
+    std::wstring title;
+    room_options options;
+    HWND hwnd = nullptr;
+    HWND input = nullptr;
+    bool own_thread = false;
+    bool hang_armed = false;   // hang_mode::input timer already set
+    bool open = false;
+};
+
+constexpr UINT_PTR kTimerHang = 1;
+constexpr UINT_PTR kTimerSendDelay = 2;
+constexpr UINT kMsgCloseSelf = WM_APP + 1;
+
+struct standin_state {
+    scenario scene;
+    HINSTANCE instance = nullptr;
+    HMODULE msftedit = nullptr;
+    HMODULE riched20 = nullptr;
+    CRITICAL_SECTION lock;
+    HANDLE ready_event = nullptr;  // set once `ready` is logged
+    std::vector<room_state*> rooms;  // every room window ever created
+    HWND main = nullptr;
+    HWND search_box = nullptr;
+    HWND result_list = nullptr;
+    int selected_tab = 0;
+    int search_index = -1;           // position in the current search's results
+    int search_entry_index = -1;     // which search table entry is shown
+    HWND foreground = nullptr;       // last foreground window seen by the poll
+    UINT_PTR poll_timer = 0;
+    UINT_PTR exit_timer = 0;
+};
+
+// The one instance, reachable from window procedures.
+standin_state& state();
+
+[[nodiscard]] bool register_classes();
+[[nodiscard]] bool create_start_windows();
+void open_room(const std::wstring& title, const char* how);
+room_state* find_open_room(const std::wstring& title);
+void poll_foreground(bool initial);
+void hang_room(room_state* rs);
+void detach_rec(HWND hwnd);
+
+// Shared by the window procedures.
+// Where the message a window procedure is handling came from: "sent" (by
+// another thread or process), "posted" or "self" (the stand-in's own).
+struct proc_scope {
+    const char* via;
+    proc_scope(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    ~proc_scope();
+    proc_scope(const proc_scope&) = delete;
+    proc_scope& operator=(const proc_scope&) = delete;
+};
+
+void set_dispatching(const MSG* msg);
+bool log_traffic(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const char* via);
+void log_window(const win_rec* rec);
+void add_target(log_line& line, const win_rec* rec);
+win_rec* rec_of(HWND hwnd);
+win_rec* attach_rec(HWND hwnd, role r, room_state* room);
+LRESULT CALLBACK view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK eva_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK search_box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
+void main_window_key(win_rec* rec, UINT msg, WPARAM wp);
+void main_window_mouse(win_rec* rec, UINT msg, LPARAM lp);
+void run_message_loop();
