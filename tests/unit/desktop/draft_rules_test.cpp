@@ -1,0 +1,203 @@
+// Writing the draft: the flag rules, the readback, the send poll, close_after,
+// and the document each outcome writes.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "control.h"
+#include "desktop/fake_desktop.h"
+#include "stream_capture.h"
+
+namespace {
+
+constexpr char16_t kTitle[] = u"Team Alpha";
+
+struct draft_case {
+    int room;
+    std::unique_ptr<room_match_set> set = std::make_unique<room_match_set>();
+    request req{};
+
+    explicit draft_case(const std::u16string& draft) : room(add_chat_room(kTitle, draft)) {
+        room_candidate& top = set->candidates[set->count++];
+        top.hwnd = handle_of(room);
+        top.input_hwnd = handle_of(room + 2);
+        for (size_t i = 0; kTitle[i]; ++i) top.title[i] = kTitle[i];
+        top.score = 95;
+    }
+    fake_window& box() { return current_desktop().windows[static_cast<size_t>(room + 2)]; }
+    std::string run() {
+        return capture_stream(
+            [&](FILE* out) { select_room_and_write_draft(set.get(), &req, false, out); });
+    }
+    std::string success(const char* status, const std::u16string& previous,
+                        const std::u16string& written, const std::u16string& remaining) {
+        const room_candidate& top = set->candidates[0];
+        success_report report{status, top.title, top.score, top.hwnd, top.input_hwnd, false,
+                              previous.c_str(), written.c_str(), remaining.c_str()};
+        return capture_stream([&](FILE* out) { write_success_doc(out, &report); });
+    }
+    bool got(HWND hwnd, UINT msg) {
+        for (const fake_event& e : events_to(hwnd))
+            if (e.msg == msg) return true;
+        return false;
+    }
+};
+
+enum class outcome { success, draft_exists, mismatch };
+
+struct flag_row {
+    const char* name;
+    std::u16string draft;
+    const char16_t* message;  // null: the request has none
+    bool clear, append, force, send;
+    outcome result;
+    const char* status;
+    std::u16string written, remaining;
+};
+
+const flag_row kFlagRows[] = {
+    {"no_flag_empty_box", u"", u"hi", false, false, false, false, outcome::success, "draft_written", u"hi", u"hi"},
+    {"no_flag_other_draft", u"mine", u"hi", false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
+    {"no_flag_blank_draft", u" ", u"hi", false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
+    {"no_flag_absent_message", u"mine", nullptr, false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
+    {"no_flag_equal_draft_rewritten", u"a\r\nb", u"a\nb", false, false, false, true, outcome::success, "sent", u"a\r\nb", u""},
+    {"append_joins_with_crlf", u"line1", u"line2", false, true, false, false, outcome::success, "draft_written", u"line1\r\nline2", u"line1\r\nline2"},
+    {"append_on_empty_box", u"", u"hi", false, true, false, false, outcome::success, "draft_written", u"hi", u"hi"},
+    {"append_and_force_append", u"x", u"hi", false, true, true, false, outcome::success, "draft_written", u"x\r\nhi", u"x\r\nhi"},
+    {"force_overwrites", u"mine", u"hi", false, false, true, false, outcome::success, "draft_written", u"hi", u"hi"},
+    {"clear_empties", u"mine", u"hi", true, false, false, false, outcome::success, "cleared", u"", u""},
+    {"clear_wins_and_never_sends", u"mine", u"hi", true, true, true, true, outcome::success, "cleared", u"", u""},
+    {"send_confirmed", u"", u"hi", false, false, false, true, outcome::success, "sent", u"hi", u""},
+    {"send_of_empty_text_no_enter", u"", u"", false, false, false, true, outcome::success, "draft_written", u"", u""},
+};
+
+class flag_table : public ::testing::TestWithParam<flag_row> {};
+
+TEST_P(flag_table, outcome_document_and_box) {
+    const flag_row& row = GetParam();
+    fake_desktop_scope scope;
+    draft_case c(row.draft);
+    c.req = request{};
+    c.req.message = const_cast<WCHAR*>(row.message);
+    c.req.clear = row.clear;
+    c.req.append = row.append;
+    c.req.force = row.force;
+    c.req.send = row.send;
+    const std::string doc = c.run();
+    HWND box = handle_of(c.room + 2);
+    if (row.result == outcome::draft_exists) {
+        EXPECT_EQ(doc, capture_stream([&](FILE* out) {
+                      write_draft_exists_doc(out, kTitle, row.draft.c_str());
+                  }));
+        EXPECT_EQ(c.box().text, row.draft);
+        EXPECT_FALSE(c.got(box, EM_REPLACESEL));
+        return;
+    }
+    EXPECT_EQ(doc, c.success(row.status, row.draft, row.written, row.remaining));
+    EXPECT_EQ(c.box().text, row.remaining);
+    EXPECT_EQ(c.got(box, WM_KEYDOWN), std::string(row.status) == "sent");
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, flag_table, ::testing::ValuesIn(kFlagRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(send_poll, box_that_keeps_its_text_is_unconfirmed_after_fifteen_polls) {
+    fake_desktop_scope scope;
+    draft_case c(u"");
+    c.box().empties_on_enter = false;
+    c.req.message = const_cast<WCHAR*>(u"hi");
+    c.req.send = true;
+    EXPECT_EQ(c.run(), c.success("send_unconfirmed", u"", u"hi", u"hi"));
+    std::vector<DWORD> waits(16, 100);
+    EXPECT_EQ(scope.desk.sleeps, waits);
+}
+
+TEST(send_poll, first_empty_read_confirms_after_one_wait) {
+    fake_desktop_scope scope;
+    draft_case c(u"");
+    c.req.message = const_cast<WCHAR*>(u"hi");
+    c.req.send = true;
+    EXPECT_EQ(c.run(), c.success("sent", u"", u"hi", u""));
+    EXPECT_EQ(scope.desk.sleeps, (std::vector<DWORD>{100, 100}));
+}
+
+TEST(send_poll, box_that_stops_answering_or_closes_is_not_taken_as_sent) {
+    for (bool closes : {false, true}) {
+        fake_desktop_scope scope;
+        draft_case c(u"");
+        c.box().empties_on_enter = false;
+        const int box = c.room + 2;
+        scope.desk.react = [&](const fake_event& e) {
+            if (e.posted && e.msg == WM_KEYDOWN) {
+                fake_window& w = current_desktop().windows[static_cast<size_t>(box)];
+                (closes ? w.alive : w.answers) = false;
+            }
+        };
+        c.req.message = const_cast<WCHAR*>(u"hi");
+        c.req.send = true;
+        EXPECT_EQ(c.run(), c.success("send_unconfirmed", u"", u"hi", u"")) << closes;
+    }
+}
+
+TEST(readback, box_that_changes_the_text_gives_write_mismatch_and_no_enter) {
+    fake_desktop_scope scope;
+    draft_case c(u"");
+    const int box = c.room + 2;
+    scope.desk.react = [&](const fake_event& e) {
+        if (e.msg == EM_REPLACESEL || e.msg == WM_SETTEXT)
+            current_desktop().windows[static_cast<size_t>(box)].text = u"h";
+    };
+    c.req.message = const_cast<WCHAR*>(u"hi");
+    c.req.send = true;
+    c.req.close_after = true;
+    EXPECT_EQ(c.run(), capture_stream([&](FILE* out) { write_write_mismatch_doc(out, kTitle, u"h"); }));
+    EXPECT_FALSE(c.got(handle_of(box), WM_KEYDOWN));
+    EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE));
+}
+
+TEST(close_after, closes_the_room_window_after_success_only) {
+    struct row {
+        const char* name;
+        std::u16string draft;
+        bool clear, closed;
+    } rows[] = {{"written", u"", false, true}, {"cleared", u"x", true, true},
+                {"draft_exists", u"x", false, false}};
+    for (const auto& r : rows) {
+        fake_desktop_scope scope;
+        draft_case c(r.draft);
+        c.req.message = const_cast<WCHAR*>(u"hi");
+        c.req.clear = r.clear;
+        c.req.close_after = true;
+        c.run();
+        EXPECT_EQ(c.got(handle_of(c.room), WM_CLOSE), r.closed) << r.name;
+        EXPECT_FALSE(c.got(handle_of(c.room + 2), WM_CLOSE)) << r.name;
+        if (r.closed) EXPECT_EQ(scope.desk.log.back().msg, WM_CLOSE) << r.name;
+    }
+}
+
+TEST(text_to_write, allocation_failure_writes_nothing_and_reports_the_box) {
+    struct row {
+        const char* name;
+        std::u16string draft;
+        bool append;
+    } rows[] = {{"copy_of_message", u"", false}, {"joined_append_text", u"mine", true}};
+    for (const auto& r : rows) {
+        fake_desktop_scope scope;
+        draft_case c(r.draft);
+        c.req.message = const_cast<WCHAR*>(u"hi");
+        c.req.append = r.append;
+        c.req.send = true;
+        c.req.close_after = true;
+        scope.desk.fail_calloc_at = 2;  // the first is the read of the previous text
+        const std::string doc = c.run();
+        EXPECT_EQ(doc, capture_stream([&](FILE* out) {
+                      write_write_mismatch_doc(out, kTitle, r.draft.c_str());
+                  })) << r.name;
+        EXPECT_FALSE(c.got(handle_of(c.room + 2), EM_SETSEL)) << r.name;
+        EXPECT_FALSE(c.got(handle_of(c.room + 2), WM_KEYDOWN)) << r.name;
+        EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE)) << r.name;
+        EXPECT_EQ(c.box().text, r.draft) << r.name;
+    }
+}
+
+}  // namespace
