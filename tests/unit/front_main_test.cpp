@@ -249,6 +249,16 @@ TEST_F(FrontMain, UnseekableRequestExitsTwo) {
     EXPECT_EQ(names{"req.fifo"}, entries());
 }
 
+// A size beyond a signed 32-bit count cannot be read as one request text.
+TEST_F(FrontMain, RequestBeyondTwoGigabytesExitsTwo) {
+    write_file(path("big.json"), R"({"room":"A","ui_mode":"strict_open_only"})");
+    ASSERT_EQ(0, truncate(path("big.json").c_str(), 3LL << 30));
+    run_result r = run_main({path("big.json"), path("out.json")});
+    EXPECT_EQ(2, r.rc);
+    EXPECT_EQ("", r.out + r.err);
+    EXPECT_EQ(names{"big.json"}, entries());
+}
+
 // The temporary path is the output path plus ".tmp" at any length; a cut
 // temporary path could name the output file itself and the final delete
 // would destroy the document.
