@@ -3,21 +3,12 @@ exit codes, standard streams and the result file, byte for byte."""
 
 import os
 import shutil
-import subprocess
 import tempfile
 import unittest
 
-PREFIX = os.environ.get("CHATDRAFT_WINEPREFIX", "")
-WIN_BUILD = os.environ.get("CHATDRAFT_WIN_BUILD", "")
-EXE = os.path.abspath(os.path.join(WIN_BUILD, "chatdraft.exe")) if WIN_BUILD else ""
+from harness import chatdraft_exe, prefix_from_env, run_exe, win_path
 
 RUN_SECONDS = 60
-
-# argv[0] as Wine hands it to the program: the DOS path it was started as.
-DOS_EXE = "Z:" + EXE.replace("/", "\\")
-# Standard output and error are in text mode: LF comes out as CR LF.
-USAGE = ("Usage: %s --probe [out_json] | <req_json_path> <out_json_path>\r\n"
-         % DOS_EXE).encode()
 
 NO_CLIENT_PROBE = (b'{"status":"ok","main_hwnd":0,"kakao_pid":0,'
                    b'"login_state":"logged_out","open_rooms":[]}\n')
@@ -29,41 +20,22 @@ NEEDS_OPEN_ROOM_SHORT = (
     '없습니다. 카카오톡에서 해당 방을 열어 두세요."}\n').encode()
 
 
-def wine_env():
-    env = dict(os.environ)
-    env.update(WINEPREFIX=PREFIX, WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d")
-    return env
+def run_chatdraft(args, cwd):
+    r = run_exe(chatdraft_exe(), args, timeout=RUN_SECONDS, prefix=prefix_from_env(), cwd=cwd)
+    if r.timed_out:
+        raise AssertionError("chatdraft.exe %r did not end in %d s" % (args, RUN_SECONDS))
+    return r
 
 
-class Run:
-    def __init__(self, rc, out, err):
-        self.rc, self.out, self.err = rc, out, err
-
-
-def run_exe(args, cwd):
-    """Runs chatdraft.exe in cwd; its output goes through files, not pipes,
-    so that services the prefix may start cannot hold a pipe open."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.Popen(["wine", EXE] + list(args), cwd=cwd, env=wine_env(),
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        try:
-            rc = proc.wait(timeout=RUN_SECONDS)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            raise AssertionError("chatdraft.exe %r did not end in %d s" % (args, RUN_SECONDS))
-        out.seek(0)
-        err.seek(0)
-        return Run(rc, out.read(), err.read())
-
-
-@unittest.skipUnless(PREFIX, "needs CHATDRAFT_WINEPREFIX and CHATDRAFT_WIN_BUILD")
 class FrontSmoke(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        assert os.path.isdir(PREFIX), "no Wine prefix at %s" % PREFIX
-        assert os.path.isfile(EXE), "no chatdraft.exe at %s" % EXE
+        prefix_from_env()
+        assert os.path.isfile(chatdraft_exe()), "no chatdraft.exe at %s" % chatdraft_exe()
+        # argv[0] as Wine hands it to the program is the DOS path it was
+        # started as; standard error is in text mode, so LF comes out as CR LF.
+        cls.usage = ("Usage: %s --probe [out_json] | <req_json_path> <out_json_path>\r\n"
+                     % win_path(chatdraft_exe())).encode()
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="chatdraft_smoke_")
@@ -86,27 +58,27 @@ class FrontSmoke(unittest.TestCase):
     def test_misuse_prints_usage_and_exits_2(self):
         for args in ([], ["req.json"], ["--help"]):
             with self.subTest(args=args):
-                r = run_exe(args, self.dir)
-                self.assertEqual(2, r.rc)
-                self.assertEqual(USAGE, r.err)
-                self.assertEqual(b"", r.out)
+                r = run_chatdraft(args, self.dir)
+                self.assertEqual(2, r.returncode)
+                self.assertEqual(self.usage, r.stderr)
+                self.assertEqual(b"", r.stdout)
         self.assertEqual([], self.files())
 
     def test_probe_on_standard_output(self):
-        r = run_exe(["--probe"], self.dir)
-        self.assertEqual(0, r.rc)
-        self.assertEqual(NO_CLIENT_PROBE.replace(b"\n", b"\r\n"), r.out)
-        self.assertEqual(b"", r.err)
+        r = run_chatdraft(["--probe"], self.dir)
+        self.assertEqual(0, r.returncode)
+        self.assertEqual(NO_CLIENT_PROBE.replace(b"\n", b"\r\n"), r.stdout)
+        self.assertEqual(b"", r.stderr)
         self.assertEqual([], self.files())
 
     def test_probe_into_file_replaces_old_one(self):
         self.write("probe.json", b"x" * 500)
-        dos_path = "Z:" + self.path("probe.json").replace("/", "\\")
-        for args in (["--probe", "probe.json", "extra"], ["--probe", dos_path]):
+        absolute = win_path(self.path("probe.json"))
+        for args in (["--probe", "probe.json", "extra"], ["--probe", absolute]):
             with self.subTest(args=args):
-                r = run_exe(args, self.dir)
-                self.assertEqual(0, r.rc)
-                self.assertEqual(b"", r.out + r.err)
+                r = run_chatdraft(args, self.dir)
+                self.assertEqual(0, r.returncode)
+                self.assertEqual(b"", r.stdout + r.stderr)
                 self.assertEqual(NO_CLIENT_PROBE, self.read("probe.json"))
                 self.assertEqual(["probe.json"], self.files())
 
@@ -123,9 +95,9 @@ class FrontSmoke(unittest.TestCase):
                 self.write("req.json", request)
                 self.write("out.json", b"previous result")
                 self.write("out.json.tmp", b"y" * 4000)
-                r = run_exe(["req.json", "out.json", "ignored"], self.dir)
-                self.assertEqual(0, r.rc)
-                self.assertEqual(b"", r.out + r.err)
+                r = run_chatdraft(["req.json", "out.json", "ignored"], self.dir)
+                self.assertEqual(0, r.returncode)
+                self.assertEqual(b"", r.stdout + r.stderr)
                 self.assertEqual(document, self.read("out.json"))
                 self.assertEqual(["out.json", "req.json"], self.files())
 
@@ -134,9 +106,9 @@ class FrontSmoke(unittest.TestCase):
         for args in (["missing.json", "out.json"], ["--PROBE", "out.json"],
                      ["req.json", "nodir\\out.json"], ["--probe", "nodir\\out.json"]):
             with self.subTest(args=args):
-                r = run_exe(args, self.dir)
-                self.assertEqual(2, r.rc)
-                self.assertEqual(b"", r.out + r.err)
+                r = run_chatdraft(args, self.dir)
+                self.assertEqual(2, r.returncode)
+                self.assertEqual(b"", r.stdout + r.stderr)
                 self.assertEqual(["req.json"], self.files())
 
 
