@@ -124,8 +124,9 @@ LRESULT answer_text_length(const win_rec* rec)
 
 LRESULT answer_text(const win_rec* rec, WPARAM capacity, WCHAR* buffer)
 {
+    if (!buffer) return 0;
     if (!placeholder_shown(rec)) return CallWindowProcW(rec->original, rec->hwnd, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(buffer));
-    if (capacity == 0 || !buffer) return 0;
+    if (capacity == 0) return 0;
     size_t n = capacity - 1 < kPlaceholderUnits ? capacity - 1 : kPlaceholderUnits;
     wmemcpy(buffer, kPlaceholder, n);
     buffer[n] = 0;

@@ -4,12 +4,14 @@
 //
 //   class H | title H | visible H | iswindow H | parent H | fg
 //   gettext H [timeout_ms]          WM_GETTEXTLENGTH then WM_GETTEXT, SMTO_ABORTIFHUNG
+//   gettextn H CAPACITY             WM_GETTEXT alone, with the given capacity
 //   send H MSG WPARAM LPARAM [timeout_ms]
 //   post H MSG WPARAM LPARAM
 //   key H VK                        posted WM_KEYDOWN and WM_KEYUP
 //   click H X Y | dblclick H X Y    sent mouse messages at client coordinates
 //   replacesel H TEXT | settext H TEXT   (TEXT "u16:" followed by hex units is decoded)
 //   showna H                        ShowWindow(SW_SHOWNOACTIVATE)
+//   setfg H                         SetForegroundWindow (to prove activation is seen)
 //   sleep MS
 #include <windows.h>
 
@@ -102,6 +104,15 @@ void cmd_gettext(output& out, HWND h, UINT timeout)
     put_text(out, "text", buf.c_str(), wcslen(buf.c_str()));
 }
 
+void cmd_gettext_capacity(output& out, HWND h, WPARAM capacity)
+{
+    std::wstring buf(capacity + 1, L'\0');
+    DWORD_PTR got = 0;
+    put_num(out, "ok", send_timeout(h, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(&buf[0]), kDefaultTimeoutMs, got));
+    put_num(out, "result", got);
+    put_text(out, "text", buf.c_str(), wcslen(buf.c_str()));
+}
+
 void cmd_window_text(output& out, HWND h, bool class_name)
 {
     WCHAR buf[1024] = {};
@@ -148,10 +159,14 @@ int run_command(int argc, WCHAR** argv, int i, output& out)
     else if (cmd == L"iswindow") { put_num(out, "value", IsWindow(parse_hwnd(arg(1))) != 0); used = 2; }
     else if (cmd == L"parent") { put_num(out, "value", reinterpret_cast<uintptr_t>(GetParent(parse_hwnd(arg(1))))); used = 2; }
     else if (cmd == L"showna") { ShowWindow(parse_hwnd(arg(1)), SW_SHOWNOACTIVATE); used = 2; }
+    else if (cmd == L"setfg") { put_num(out, "ok", SetForegroundWindow(parse_hwnd(arg(1))) != 0); used = 2; }
     else if (cmd == L"gettext") {
         UINT t = opt_timeout(2);
         cmd_gettext(out, parse_hwnd(arg(1)), t ? t : kDefaultTimeoutMs);
         used = t ? 3 : 2;
+    } else if (cmd == L"gettextn" && need(2)) {
+        cmd_gettext_capacity(out, parse_hwnd(arg(1)), static_cast<WPARAM>(parse_number(arg(2)) & 0xFFFFF));
+        used = 3;
     } else if (cmd == L"key" && need(2)) { cmd_key(out, parse_hwnd(arg(1)), static_cast<UINT>(parse_number(arg(2)))); used = 3; }
     else if ((cmd == L"click" || cmd == L"dblclick") && need(3)) {
         cmd_click(out, parse_hwnd(arg(1)), static_cast<int>(parse_number(arg(2))), static_cast<int>(parse_number(arg(3))), cmd == L"dblclick");
