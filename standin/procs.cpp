@@ -124,7 +124,6 @@ LRESULT answer_text_length(const win_rec* rec)
 
 LRESULT answer_text(const win_rec* rec, WPARAM capacity, WCHAR* buffer)
 {
-    if (!buffer) return 0;
     if (!placeholder_shown(rec)) return CallWindowProcW(rec->original, rec->hwnd, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(buffer));
     if (capacity == 0) return 0;
     size_t n = capacity - 1 < kPlaceholderUnits ? capacity - 1 : kPlaceholderUnits;
@@ -147,8 +146,17 @@ void arm_input_hang(win_rec* rec, UINT msg, const char* via)
     SetTimer(rs->hwnd, kTimerHang, rs->options.hang_after_ms, nullptr);
 }
 
-// Logs a text message to a box and answers it; handled is false when the
-// caller should pass the message on to the control.
+// A read of a box: the input box may answer with its placeholder or a huge
+// length; the search box answers as an Edit control does.
+LRESULT answer_read(const win_rec* rec, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_GETTEXT && !lp) return 0;
+    if (rec->r != role::input) return CallWindowProcW(rec->original, rec->hwnd, msg, wp, lp);
+    return msg == WM_GETTEXTLENGTH ? answer_text_length(rec) : answer_text(rec, wp, reinterpret_cast<WCHAR*>(lp));
+}
+
+// Logs a text message from another program to a box and answers the reads;
+// handled is false when the caller should pass the message on to the control.
 LRESULT box_text_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const char* via, bool& handled)
 {
     handled = false;
@@ -157,11 +165,9 @@ LRESULT box_text_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const cha
     LRESULT result = 0;
     if (msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT) {
         handled = true;
-        bool input = rec->r == role::input;
-        if (msg == WM_GETTEXTLENGTH) result = input ? answer_text_length(rec) : CallWindowProcW(rec->original, rec->hwnd, msg, wp, lp);
-        else result = input ? answer_text(rec, wp, reinterpret_cast<WCHAR*>(lp)) : CallWindowProcW(rec->original, rec->hwnd, msg, wp, lp);
+        result = answer_read(rec, msg, wp, lp);
         log_i64(line, "result", result);
-        if (msg == WM_GETTEXT && lp && result > 0) log_text(line, "text", reinterpret_cast<const WCHAR*>(lp), static_cast<size_t>(result));
+        if (msg == WM_GETTEXT && result > 0) log_text(line, "text", reinterpret_cast<const WCHAR*>(lp), static_cast<size_t>(result));
     } else if ((msg == EM_REPLACESEL || msg == WM_SETTEXT) && lp) {
         const WCHAR* text = reinterpret_cast<const WCHAR*>(lp);
         log_text(line, "text", text, wcslen(text));
@@ -192,31 +198,34 @@ void empty_input(room_state* rs)
     log_room_event("emptied", rs);
 }
 
-void press_enter(room_state* rs)
+void log_room_text(const char* event, const room_state* rs, const std::wstring& text, const char* mode)
 {
-    win_rec* rec = rec_of(rs->input);
-    if (!rec) return;
-    std::wstring text = control_text(rec);
-    static constexpr const char* kModes[] = {"normal", "stuck", "delay", "close", "exit"};
-    log_line line = log_begin("enter");
+    log_line line = log_begin(event);
     log_u64(line, "hwnd", reinterpret_cast<uintptr_t>(rs->hwnd));
     log_text(line, "room", rs->title);
     log_text(line, "text", text);
-    log_word(line, "mode", kModes[static_cast<int>(rs->options.send)]);
+    if (mode) log_word(line, "mode", mode);
     log_emit(line);
-    if (rs->options.hang == hang_mode::enter) hang_room(rs);
+}
+
+void press_enter(room_state* rs)
+{
+    static constexpr const char* kModes[] = {"normal", "stuck", "delay", "close", "exit"};
+    win_rec* rec = rec_of(rs->input);
+    if (!rec) return;
+    std::wstring text = control_text(rec);
     send_mode mode = rs->options.send;
+    log_room_text("enter", rs, text, kModes[static_cast<int>(mode)]);
+    if (rs->options.hang == hang_mode::enter) hang_room(rs);
     if (mode == send_mode::exit) {
         log_emit(log_begin("exit reason=enter"));
         ExitProcess(0);
     }
-    if (mode == send_mode::close) { PostMessageW(rs->hwnd, kMsgCloseSelf, 0, 0); return; }
-    if (mode == send_mode::stuck || text.empty()) return;
-    line = log_begin("send");
-    log_u64(line, "hwnd", reinterpret_cast<uintptr_t>(rs->hwnd));
-    log_text(line, "room", rs->title);
-    log_text(line, "text", text);
-    log_emit(line);
+    // Closing from inside the box's own key handling would pull the box
+    // away under the RichEdit; the room closes once this message is done.
+    if (mode == send_mode::close) PostMessageW(rs->hwnd, kMsgCloseSelf, 0, 0);
+    if (mode == send_mode::close || mode == send_mode::stuck || text.empty()) return;
+    log_room_text("send", rs, text, nullptr);
     if (mode == send_mode::delay) SetTimer(rs->hwnd, kTimerSendDelay, rs->options.send_delay_ms, nullptr);
     else empty_input(rs);
 }
@@ -489,7 +498,9 @@ LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, bool& 
         else if (wp == kTimerSendDelay) empty_input(rs);
         return 0;
     case WM_DESTROY:
+        EnterCriticalSection(&state().lock);
         rs->open = false;
+        LeaveCriticalSection(&state().lock);
         if (rs->own_thread) PostQuitMessage(0);
         return 0;
     default: break;
