@@ -551,6 +551,10 @@ LRESULT CALLBACK view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         log_emit(begin_message("msg", rec, msg, wp, lp, via));
         return 0;
     }
+    if (msg == WM_COMMAND) {
+        if (!is_self(via)) log_command(rec, wp, lp, via);
+        return 0;
+    }
     if (rec->r == role::room_list && msg == WM_LBUTTONDBLCLK) open_row(static_cast<short>(HIWORD(lp)));
     if (rec->r == role::search_result_list) result_list_key(msg, wp);
     return DefWindowProcW(hwnd, msg, wp, lp);

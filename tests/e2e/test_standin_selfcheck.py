@@ -323,9 +323,12 @@ class MainWindowTest(StandinTestCase):
     def test_unknown_query_opens_nothing(self):
         s = self.start(self.SCENARIO)
         box = s.hwnd("search_box")
-        self.poke("settext", box, "Al", "key", box, VK_RETURN)
+        self.poke("settext", box, "Al", "post", s.hwnd("chat_list_view"), WM_COMMAND, 0x03000000 | 2001, box,
+                  "key", box, VK_RETURN)
         self.assertEqual(s.wait_for(lambda e: e.name == "search")["results"], 0)
         self.assertEqual(s.find(lambda e: e.name == "opened"), [])
+        change = s.messages(name="WM_COMMAND", role="chat_list_view")
+        self.assertEqual([(e["via"], e["code"], e["id"], e["control"]) for e in change], [("posted", 0x300, 2001, box)])
 
     def test_tab_ranges(self):
         s = self.start(self.SCENARIO)
