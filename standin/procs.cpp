@@ -117,7 +117,11 @@ bool placeholder_shown(const win_rec* rec)
 
 LRESULT answer_text_length(const win_rec* rec)
 {
-    if (rec->room->options.huge) return static_cast<LRESULT>(rec->room->options.huge_length);
+    // A 32-bit build answers the largest length it can express rather than
+    // a cut (possibly negative) number.
+    constexpr uint64_t kMaxResult = static_cast<uint64_t>(static_cast<ULONG_PTR>(-1) >> 1);
+    if (rec->room->options.huge)
+        return static_cast<LRESULT>(rec->room->options.huge_length < kMaxResult ? rec->room->options.huge_length : kMaxResult);
     if (placeholder_shown(rec)) return kPlaceholderUnits;
     return CallWindowProcW(rec->original, rec->hwnd, WM_GETTEXTLENGTH, 0, 0);
 }
