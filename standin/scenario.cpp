@@ -214,7 +214,7 @@ std::wstring repeat_to_length(const std::wstring& fill, size_t units)
 
 void add_room(scenario& sc, const std::wstring& title, const room_options& o, bool open)
 {
-    sc.rooms.push_back(room_spec{title, o});
+    sc.rooms.push_back(room_entry{title, o});
     if (open) sc.start.push_back(start_window{extra_kind::room, title, static_cast<int>(sc.rooms.size()) - 1});
 }
 

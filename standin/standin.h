@@ -31,7 +31,7 @@ struct room_options {
     DWORD hang_for_ms = kForever;
 };
 
-struct room_spec {
+struct room_entry {
     std::wstring title;
     room_options options;
 };
@@ -52,7 +52,7 @@ enum class extra_kind { room, bare, plain, untitled, fake_main };
 struct start_window {
     extra_kind kind;
     std::wstring title;
-    int spec_index;  // into scenario::rooms for extra_kind::room, else -1
+    int room_index;  // into scenario::rooms for extra_kind::room, else -1
 };
 
 struct scenario {
@@ -65,7 +65,7 @@ struct scenario {
     bool room_list = true;
     visibility result_list = visibility::visible;
     DWORD exit_after_ms = 0;  // 0: run until killed
-    std::vector<room_spec> rooms;       // every room the scenario knows, open or not
+    std::vector<room_entry> rooms;       // every room the scenario knows, open or not
     std::vector<start_window> start;    // windows created at start
     std::vector<search_entry> searches;
     std::vector<tab_entry> tabs;

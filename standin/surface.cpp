@@ -196,8 +196,8 @@ bool start_room_thread(room_state* rs)
 
 const room_options* options_for(const std::wstring& title)
 {
-    for (const room_spec& spec : state().scene.rooms) {
-        if (spec.title == title) return &spec.options;
+    for (const room_entry& entry : state().scene.rooms) {
+        if (entry.title == title) return &entry.options;
     }
     return nullptr;
 }
@@ -218,7 +218,7 @@ room_state* create_room(const std::wstring& title, const room_options& options)
 bool create_extra(const start_window& w)
 {
     int n = static_cast<int>(state().rooms.size());
-    if (w.kind == extra_kind::room) return create_room(w.title, state().scene.rooms[w.spec_index].options) != nullptr;
+    if (w.kind == extra_kind::room) return create_room(w.title, state().scene.rooms[w.room_index].options) != nullptr;
     const WCHAR* cls = w.kind == extra_kind::plain ? kPlainClass : kEvaClass;
     HWND hwnd = create_top(cls, w.title, 20 + (n % 20) * 10, 20);
     if (!hwnd) return false;

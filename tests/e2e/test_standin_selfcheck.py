@@ -5,7 +5,6 @@ Run with CHATDRAFT_WINEPREFIX and CHATDRAFT_WIN_BUILD set:
     python3 -m unittest tests/e2e/test_standin_selfcheck.py
 """
 
-import json
 import os
 import struct
 import sys
@@ -13,8 +12,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import (Standin, StandinError, parse_line, poke_exe, prefix_from_env, run_exe,  # noqa: E402
-                     standin_exe)
+from harness import (Standin, StandinError, assert_traffic, compare_traffic, expect, parse_line,  # noqa: E402
+                     poke, prefix_from_env, standin_exe)
 
 WM_SETTEXT, WM_CLOSE, WM_COMMAND = 0x000C, 0x0010, 0x0111
 VK_RETURN, VK_DOWN = 0x0D, 0x28
@@ -37,13 +36,9 @@ class StandinTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.prefix = prefix_from_env()
-        cls.poke_path = poke_exe()
 
-    def poke(self, *args, timeout=30):
-        result = run_exe(self.poke_path, [str(a) for a in args], timeout=timeout, prefix=self.prefix)
-        self.assertFalse(result.timed_out, "poke timed out")
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        return [json.loads(line) for line in result.stdout.decode("ascii").splitlines() if line.strip()]
+    def poke(self, *args):
+        return poke(*args, prefix=self.prefix)
 
     def start(self, scenario):
         s = Standin(scenario, prefix=self.prefix)
@@ -349,9 +344,10 @@ class MainWindowTest(StandinTestCase):
         self.poke(*args)
         selected = s.find(lambda e: e.name == "tab_selected")
         self.assertEqual([(e["x"], e["tab"]) for e in selected], xs)
-        clicks = [(e["name"], e["x"], e["y"], e["via"]) for e in s.messages(role="tab_strip")][:3]
-        self.assertEqual(clicks, [("WM_MOUSEMOVE", 54, 25, "sent"), ("WM_LBUTTONDOWN", 54, 25, "sent"),
-                                  ("WM_LBUTTONUP", 54, 25, "sent")])
+        assert_traffic(self, s.messages(role="tab_strip")[:3], [
+            expect("WM_MOUSEMOVE", x=54, y=25, via="sent", wparam=0),
+            expect("WM_LBUTTONDOWN", x=54, y=25, via="sent", wparam=1),
+            expect("WM_LBUTTONUP", x=54, y=25, via="sent", wparam=0)])
 
     def test_rows_open_rooms_of_the_selected_tab(self):
         s = self.start(self.SCENARIO)
@@ -364,8 +360,10 @@ class MainWindowTest(StandinTestCase):
                                   ("row_empty", None, 3), ("row_empty", None, -1), ("row", "Teachers", 0)])
         opened = [(e.name, e["room"]) for e in s.find(lambda e: e.name in ("opened", "already_open"))]
         self.assertEqual(opened, [("opened", "Mom"), ("already_open", "Open already"), ("opened", "Teachers")])
-        dbl = [e["name"] for e in s.messages(role="room_list")][:5]
-        self.assertEqual(dbl, ["WM_MOUSEMOVE", "WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_LBUTTONDBLCLK", "WM_LBUTTONUP"])
+        at = dict(x=200, y=48, via="sent")
+        assert_traffic(self, s.messages(role="room_list")[:5], [
+            expect("WM_MOUSEMOVE", **at), expect("WM_LBUTTONDOWN", **at), expect("WM_LBUTTONUP", **at),
+            expect("WM_LBUTTONDBLCLK", **at), expect("WM_LBUTTONUP", **at)])
 
     def test_hidden_search_box_is_shown_without_activation(self):
         s = self.start("search_box hidden\n")
@@ -406,6 +404,33 @@ class LogParseTest(unittest.TestCase):
             with self.subTest(line=line):
                 e = parse_line(line)
                 self.assertEqual((e.name, e.fields), (name, fields))
+
+
+class TrafficCompareTest(unittest.TestCase):
+    def test_table(self):
+        log = [parse_line(line) for line in (
+            "1 msg name=WM_KEYDOWN via=posted wparam=0xd",
+            "2 msg name=WM_CHAR via=posted wparam=0xd",
+            "3 msg name=WM_KEYUP via=posted wparam=0xd",
+            "4 send room=\"A\" text=\"x\"")]
+        down, up = expect("WM_KEYDOWN", wparam=13), expect("WM_KEYUP", via="posted")
+        char, send = expect("WM_CHAR", optional=True), expect("send", room="A")
+        cases = [  # name, expected table, matches
+            ("exact", [down, expect("WM_CHAR", wparam=13, via="posted"), up, send], True),
+            ("fields only where named", [expect("WM_KEYDOWN"), char, expect("WM_KEYUP"), expect("send")], True),
+            ("optional entry present", [down, char, up, send], True),
+            ("optional entry absent", [down, expect("WM_SYSKEYDOWN", optional=True), expect("WM_CHAR"), up, send],
+             True),
+            ("missing entry", [down, up, send], False),
+            ("wrong field", [down, char, expect("WM_KEYUP", via="sent"), send], False),
+            ("unexpected extra event", [down, char, up], False),
+            ("expected more", [down, char, up, send, expect("emptied")], False),
+        ]
+        for name, table, ok in cases:
+            with self.subTest(name):
+                report = compare_traffic(log, table)
+                self.assertEqual(report == [], ok, "\n".join(report))
+        self.assertIn("WM_KEYUP via='sent'", "\n".join(compare_traffic(log, cases[5][1])))
 
 
 if __name__ == "__main__":

@@ -279,3 +279,13 @@ class Standin:
         if not found:
             raise StandinError("no open room titled %r" % title)
         return found[-1]
+
+
+def poke(*args, prefix=None, timeout=30.0):
+    """Run poke.exe with commands (see standin/tools/poke.cpp); one dict per command."""
+    result = wine.run_exe(wine.poke_exe(), [str(a) for a in args], timeout=timeout, prefix=prefix)
+    if result.timed_out or result.returncode != 0:
+        raise subprocess.SubprocessError("poke.exe %r failed (%s): %r"
+                                         % (args, "timed out" if result.timed_out else result.returncode,
+                                            result.stdout + result.stderr))
+    return [json.loads(line) for line in result.stdout.decode("ascii").splitlines() if line.strip()]
