@@ -121,6 +121,8 @@ class Standin:
     def start(self):
         self.prefix = self.prefix or wine.prefix_from_env()
         self.exe = self.exe or wine.standin_exe()
+        if not os.path.isfile(self.exe):
+            raise StandinError("no stand-in program at %s" % self.exe)
         self.dir = tempfile.mkdtemp(prefix="standin-")
         self.scenario_path = os.path.join(self.dir, "scenario.txt")
         self.log_path = os.path.join(self.dir, "standin.log")
