@@ -23,7 +23,7 @@ struct request {
     bool close_after;
 };
 
-WCHAR* json_get_wstr(const char* text, const char* key);
+[[nodiscard]] WCHAR* json_get_wstr(const char* text, const char* key);
 int json_get_bool(const char* text, const char* key);
 void read_request(const char* text, request* req);
 // Frees the request's strings and leaves every field absent or false.
