@@ -73,3 +73,67 @@ def run_request(request, prefix=None, timeout=RUN_TIMEOUT):
         return RequestRun(r.returncode, r.seconds, raw, doc, files, r.stdout, r.stderr)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+
+
+# ------------------------------------------------------- expected documents
+# Built from their parts, byte for byte as chatdraft writes them, so a test
+# can compare whole result files.
+
+AMBIGUOUS_ROOM_TEXT = ("동명이인 또는 부분 일치 채팅방이 있어 안전을 위해 중단했습니다. "
+                       "정확한 방 이름이나 탭(-t)을 지정해 주세요.")
+DRAFT_EXISTS_TEXT = ("채팅방 입력창에 이미 작성 중인 초안이 있습니다. 이어 쓰려면 --append, "
+                     "덮어쓰려면 --force, 비우려면 --clear를 지정하세요.")
+WRITE_MISMATCH_TEXT = "입력창 기입 내용 검증(readback)이 일치하지 않아 전송을 중단했습니다."
+
+_SHORT_ESCAPES = {0x22: b'\\"', 0x5C: b"\\\\", 0x0A: b"\\n", 0x0D: b"\\r", 0x09: b"\\t"}
+
+
+def json_string(text):
+    """Raw UTF-8 in quotes; short escapes for quote, backslash, LF, CR and TAB,
+    \\u00xx for the other control bytes; nothing else is escaped."""
+    out = bytearray(b'"')
+    for byte in text.encode("utf-8"):
+        if byte in _SHORT_ESCAPES:
+            out += _SHORT_ESCAPES[byte]
+        elif byte < 0x20:
+            out += b"\\u%04x" % byte
+        else:
+            out.append(byte)
+    return bytes(out + b'"')
+
+
+def success_doc(status, room_title, match_score, window_hwnd, input_hwnd, previous, written,
+                remaining="", opened_new_window=False):
+    return b"".join([
+        b'{"status":"%s","room_title":' % status.encode(), json_string(room_title),
+        b',"match_score":%d,"window_hwnd":%d,"input_hwnd":%d,"opened_new_window":%s,'
+        b'"focus_touched":false,"previous_input_text":'
+        % (match_score, window_hwnd, input_hwnd, b"true" if opened_new_window else b"false"),
+        json_string(previous), b',"written_text":', json_string(written),
+        b',"remaining_input_text":', json_string(remaining), b"}\n"])
+
+
+def ambiguous_room_doc(top_score, titles):
+    return b"".join([
+        b'{"status":"error","error_code":"AMBIGUOUS_ROOM","top_score":%d,"error":' % top_score,
+        json_string(AMBIGUOUS_ROOM_TEXT), b',"candidates":[',
+        b",".join(json_string(t) for t in titles), b"]}\n"])
+
+
+def draft_exists_doc(room_title, existing_draft):
+    return b"".join([
+        b'{"status":"error","error_code":"DRAFT_EXISTS","room_title":', json_string(room_title),
+        b',"existing_draft":', json_string(existing_draft),
+        b',"error":', json_string(DRAFT_EXISTS_TEXT), b"}\n"])
+
+
+def write_mismatch_doc(room_title, written_text):
+    return b"".join([
+        b'{"status":"error","error_code":"WRITE_MISMATCH","room_title":', json_string(room_title),
+        b',"written_text":', json_string(written_text),
+        b',"error":', json_string(WRITE_MISMATCH_TEXT), b"}\n"])
+
+
+def crlf(text):
+    """A text as a Wine RichEdit reports it: every line break as CR LF."""
+    return text.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n")
