@@ -1,0 +1,408 @@
+"""Request mode against rooms that are open from the start: which room is
+chosen or refused, what the draft flags write, the readback check, Enter and
+the send confirmation, and close_after. Every run goes through the real
+chatdraft.exe under Wine against the stand-in client, compares the result
+file byte for byte, the message traffic the stand-in recorded against a table,
+and checks that nothing was activated or focused.
+
+Run with CHATDRAFT_WINEPREFIX and CHATDRAFT_WIN_BUILD set:
+    python3 -m unittest -v test_request_draft
+"""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import (Standin, assert_traffic, chatdraft_exe, expect, poke,  # noqa: E402
+                     prefix_from_env)
+from harness.requests import (ambiguous_room_doc, crlf, draft_exists_doc, run_request,  # noqa: E402
+                              success_doc, write_mismatch_doc)
+
+WM_COMMAND = 0x0111
+VK_RETURN = 0x0D
+ENTER_DOWN_LPARAM = 0x001C0001      # scan code 0x1C, repeat count 1
+ENTER_UP_LPARAM = 0xC01C0001        # plus previous-state and transition bits
+SELECT_ALL = 0xFFFFFFFFFFFFFFFF     # EM_SETSEL's -1 as the stand-in logs it
+EN_CHANGE = 0x0300
+PLACEHOLDER = "메시지 입력"
+ROOM_EVENTS = ("enter", "send", "emptied", "closed")
+SEND_POLLS = 15
+
+
+def units(text):
+    return len(text.encode("utf-16-le")) // 2
+
+
+# ------------------------------------------------------------ traffic tables
+
+def read_box(box_text):
+    """One read of the input box: the length, then the text when there is one."""
+    if not box_text:
+        return [expect("WM_GETTEXTLENGTH", via="sent", result=0)]
+    n = units(box_text)
+    return [expect("WM_GETTEXTLENGTH", via="sent", result=n),
+            expect("WM_GETTEXT", via="sent", wparam=n + 1, result=n, text=box_text)]
+
+
+def write_box(room, text, box_after, fallback=False):
+    """Select all, replace, read back (WM_SETTEXT when that differs), then EN_CHANGE to the room."""
+    table = [expect("EM_SETSEL", via="sent", hwnd=room.input, wparam=0, lparam=SELECT_ALL),
+             expect("EM_REPLACESEL", via="sent", hwnd=room.input, wparam=1, text=text)]
+    table += read_box(box_after)
+    if fallback:
+        table.append(expect("WM_SETTEXT", via="sent", wparam=0, text=text))
+    table.append(expect("WM_COMMAND", via="posted", hwnd=room.hwnd, code=EN_CHANGE, control=room.input))
+    return table
+
+
+def press_enter(box_text, mode, sends):
+    """The posted Enter pair with what the stand-in does on the key-down.
+
+    The carriage return the stand-in's own TranslateMessage makes of the
+    key-down is queued before or after the key-up, depending on timing.
+    """
+    table = [expect("WM_KEYDOWN", via="posted", wparam=VK_RETURN, lparam=ENTER_DOWN_LPARAM),
+             expect("enter", text=box_text, mode=mode)]
+    if sends:
+        table.append(expect("send", text=box_text))
+        if mode == "normal":
+            table.append(expect("emptied"))
+    return table + [expect("WM_CHAR", optional=True, via="posted", wparam=0x0D),
+                    expect("WM_KEYUP", via="posted", wparam=VK_RETURN, lparam=ENTER_UP_LPARAM),
+                    expect("WM_CHAR", optional=True, via="posted", wparam=0x0D)]
+
+
+def close_room(room):
+    return [expect("WM_CLOSE", via="posted", hwnd=room.hwnd, wparam=0, lparam=0),
+            expect("closed", hwnd=room.hwnd, by="close")]
+
+
+def names(events):
+    return [e.get("name", e.name) for e in events]
+
+
+class RequestCase(unittest.TestCase):
+    """One stand-in per class; each test uses rooms of its own."""
+
+    SCENARIO = ""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = prefix_from_env()
+        if not os.path.isfile(chatdraft_exe()):
+            raise AssertionError("no chatdraft.exe at %s" % chatdraft_exe())
+        cls.s = Standin(cls.SCENARIO, prefix=cls.prefix)
+        cls.s.start()
+        cls.addClassCleanup(cls.s.stop)
+        cls.main = cls.s.hwnd("main")
+        cls.barrier = 0x7000
+
+    def request(self, request):
+        """Run one request; returns its result and everything the stand-in logged meanwhile."""
+        mark = self.s.mark()
+        run = run_request(request, prefix=self.prefix)
+        self.assertEqual(0, run.returncode, run)
+        self.assertEqual(b"", run.stdout + run.stderr)
+        self.assertEqual(["out.json"], run.files)
+        events = self.settle(mark)
+        self.assertEqual([], [e.line for e in self.s.focus_events(since=mark)],
+                         "activation or focus changed during %r" % request)
+        return run, events
+
+    def settle(self, mark):
+        """Everything logged since mark, once all that chatdraft posted has been handled.
+
+        A message posted to the main window after the run queues behind
+        chatdraft's posts on the same thread; when it is logged, they are done.
+        """
+        type(self).barrier += 1
+        token = self.barrier
+        poke("post", self.main, WM_COMMAND, token, 0, prefix=self.prefix)
+        self.s.wait_for(lambda e: e.name == "msg" and e["name"] == "WM_COMMAND"
+                        and e["hwnd"] == self.main and e["wparam"] == token, since=mark)
+        return [e for e in self.s.since(mark)
+                if not (e.name == "msg" and e["hwnd"] == self.main and e["wparam"] == token)]
+
+    def room_traffic(self, events, room):
+        """Messages to the room and its input box, and the room's own events, in log order."""
+        return [e for e in events
+                if (e.name == "msg" and e["hwnd"] in (room.hwnd, room.input))
+                or (e.name in ROOM_EVENTS and e["hwnd"] == room.hwnd)]
+
+    def assertOnlyRoomTouched(self, events, room):
+        others = [e.line for e in events if e.name in ("msg",) + ROOM_EVENTS
+                  and e not in self.room_traffic(events, room)]
+        self.assertEqual([], others, "traffic beyond room %r" % room.title)
+
+    def assertUntouched(self, events):
+        self.assertEqual([], [e.line for e in events if e.name in ("msg",) + ROOM_EVENTS])
+
+    def box_text(self, room):
+        return poke("gettext", room.input, prefix=self.prefix)[0]["text"]
+
+
+class SelectionTest(RequestCase):
+    SCENARIO = "\n".join([
+        'room "Twin" draft="left"',
+        'room "Twin" draft="right"',
+        'room "Twin Peaks"',          # "Twin" is its prefix: 80
+        'room "Old Twin"',            # "Twin" inside: 40
+        'room "Solo"',
+        'room "Solo Trip"',
+        'room "Lone Solo"',
+        'room "Old Harbor View"',     # "Harbor" inside: 40
+        'room "Alpha, Beta"',         # "Alpha" before a comma: 40
+        'room "Lakeside Club"',       # "Lake" as prefix: 80, "lakeside" resolved: 85
+        'room "Riverside Club"',
+    ])
+
+    def test_ties_are_ambiguous_with_every_candidate_in_order(self):
+        twins = self.s.rooms("Twin")
+        expected = ambiguous_room_doc(95, ["Twin", "Twin", "Twin Peaks", "Old Twin"])
+        for send in (False, True):
+            with self.subTest(send=send):
+                run, events = self.request({"room": "Twin", "message": "hi", "send": send,
+                                            "force": True, "close_after": True})
+                self.assertEqual(expected, run.raw)
+                self.assertUntouched(events)
+        self.assertEqual(["left", "right"], sorted(self.box_text(r) for r in twins))
+
+    def test_weak_match_is_refused_only_for_sending(self):
+        refused = [
+            ("contains the query", {"room": "Harbor", "message": "m", "send": True}, 40,
+             ["Old Harbor View"]),
+            ("clear with send", {"room": "Harbor", "clear": True, "send": True,
+                                 "close_after": True}, 40, ["Old Harbor View"]),
+            ("prefix before a comma", {"room": "Alpha", "message": "m", "send": True}, 40,
+             ["Alpha, Beta"]),
+        ]
+        for name, request, top, titles in refused:
+            with self.subTest(name):
+                run, events = self.request(request)
+                self.assertEqual(ambiguous_room_doc(top, titles), run.raw)
+                self.assertUntouched(events)
+
+        harbor = self.s.room("Old Harbor View")
+        run, events = self.request({"room": "Harbor", "message": "harbor note"})
+        self.assertEqual(success_doc("draft_written", "Old Harbor View", 40, harbor.hwnd, harbor.input,
+                                     previous="", written="harbor note", remaining="harbor note"),
+                         run.raw)
+        assert_traffic(self, self.room_traffic(events, harbor),
+                       read_box("") + write_box(harbor, "harbor note", "harbor note")
+                       + read_box("harbor note") + read_box("harbor note"))
+        self.assertOnlyRoomTouched(events, harbor)
+
+    def test_prefix_match_may_send(self):
+        lakeside = self.s.room("Lakeside Club")
+        for request, score in (({"room": "Lake", "message": "by the lake", "send": True}, 80),
+                               ({"resolved_name": "lakeside", "message": "again", "send": True}, 85)):
+            with self.subTest(score=score):
+                run, events = self.request(request)
+                self.assertEqual(success_doc("sent", "Lakeside Club", score, lakeside.hwnd,
+                                             lakeside.input, previous="", written=request["message"]),
+                                 run.raw)
+                sent = [e["text"] for e in events if e.name == "send"]
+                self.assertEqual([request["message"]], sent)
+                self.assertOnlyRoomTouched(events, lakeside)
+
+    def test_entry_below_the_top_score_is_not_a_tie(self):
+        # "Solo" 95 above "Solo Trip" 80 and "Lone Solo" 40: the top one is used,
+        # and the same text again is no conflict; it is written anew and sent.
+        solo = self.s.room("Solo")
+        run, events = self.request({"room": "Solo", "message": "solo line"})
+        self.assertEqual(success_doc("draft_written", "Solo", 95, solo.hwnd, solo.input,
+                                     previous="", written="solo line", remaining="solo line"), run.raw)
+        self.assertOnlyRoomTouched(events, solo)
+
+        run, events = self.request({"room": "Solo", "message": "solo line", "send": True})
+        self.assertEqual(success_doc("sent", "Solo", 95, solo.hwnd, solo.input,
+                                     previous="solo line", written="solo line"), run.raw)
+        assert_traffic(self, self.room_traffic(events, solo),
+                       read_box("solo line") + write_box(solo, "solo line", "solo line")
+                       + read_box("solo line") + press_enter("solo line", "normal", sends=True)
+                       + read_box("") + read_box(""))
+        self.assertOnlyRoomTouched(events, solo)
+
+
+class DraftRulesTest(RequestCase):
+    # name, the room's draft (scenario escapes), the request beyond its room,
+    # status or error, what chatdraft writes, what the box then holds
+    ROWS = [
+        ("clear with send", r"old draft", {"clear": True, "send": True, "message": "new"},
+         "cleared", "", ""),
+        ("clear with append", r"one", {"clear": True, "append": True, "message": "x"},
+         "cleared", "", ""),
+        ("clear with force and close", r"two", {"clear": True, "force": True, "message": "x",
+                                                "close_after": True},
+         "cleared", "", ""),
+        ("append with force", r"first line", {"append": True, "force": True, "message": "second"},
+         "draft_written", "first line\r\nsecond", "first line\r\nsecond"),
+        ("append on an empty box", "", {"append": True, "message": "only line"},
+         "draft_written", "only line", "only line"),
+        ("append onto one line", r"first line", {"append": True, "message": "second\nthird"},
+         "draft_written", "first line\r\nsecond\nthird", "first line\r\nsecond\r\nthird"),
+        ("equal draft", r"same\ntext", {"message": "same\ntext"},
+         "draft_written", "same\ntext", "same\r\ntext"),
+        ("equal draft with a lone CR", r"same\ntext", {"message": "same\rtext"},
+         "draft_written", "same\rtext", "same\r\ntext"),
+        ("equal draft with CR LF, sent and closed", r"same\ntext",
+         {"message": "same\r\ntext", "send": True, "close_after": True},
+         "sent", "same\r\ntext", "same\r\ntext"),
+        ("force overwrites", r"old", {"force": True, "message": "new"},
+         "draft_written", "new", "new"),
+        ("force and send", r"old", {"force": True, "send": True, "message": "new one"},
+         "sent", "new one", "new one"),
+        ("no message, empty box, send and close", "", {"send": True, "close_after": True},
+         "draft_written", "", ""),
+        ("placeholder is an empty box", "placeholder", {"message": "hello"},
+         "draft_written", "hello", "hello"),
+        ("different draft", r"keep me", {"message": "other", "send": True, "close_after": True},
+         "DRAFT_EXISTS", None, "keep me"),
+        ("blanks only", r"   ", {"message": "hi"}, "DRAFT_EXISTS", None, "   "),
+        ("no message", r"kept", {"close_after": True}, "DRAFT_EXISTS", None, "kept"),
+        ("trailing line break differs", r"line", {"message": "line\n"}, "DRAFT_EXISTS", None, "line"),
+        ("letter case differs", r"Hello", {"message": "hello"}, "DRAFT_EXISTS", None, "Hello"),
+    ]
+
+    @staticmethod
+    def title(index):
+        return "Draft room %c" % (ord("A") + index)
+
+    @classmethod
+    def scenario(cls):
+        lines = []
+        for i, (_, draft, *_rest) in enumerate(cls.ROWS):
+            option = "placeholder" if draft == "placeholder" else \
+                'draft="%s"' % draft if draft else ""
+            lines.append('room "%s" %s' % (cls.title(i), option))
+        return "\n".join(lines)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.SCENARIO = cls.scenario()
+        super().setUpClass()
+
+    def test_flag_table(self):
+        for i, (name, draft, fields, outcome, to_write, box_after) in enumerate(self.ROWS):
+            with self.subTest(name):
+                title = self.title(i)
+                room = self.s.room(title)
+                previous = "" if draft in ("", "placeholder") else crlf(draft.replace(r"\n", "\n"))
+                box_before = PLACEHOLDER if draft == "placeholder" else previous
+                run, events = self.request(dict(fields, room=title))
+                traffic = self.room_traffic(events, room)
+                self.assertOnlyRoomTouched(events, room)
+                if outcome == "DRAFT_EXISTS":
+                    self.assertEqual(draft_exists_doc(title, previous), run.raw)
+                    assert_traffic(self, traffic, read_box(box_before))
+                    self.assertEqual(box_after, self.box_text(room))
+                    continue
+                sends = outcome == "sent"
+                remaining = "" if sends else box_after
+                self.assertEqual(success_doc(outcome, title, 95, room.hwnd, room.input, previous,
+                                             written=box_after, remaining=remaining), run.raw)
+                shown_after = box_after or (PLACEHOLDER if draft == "placeholder" else "")
+                table = read_box(box_before) + write_box(room, to_write, shown_after) + read_box(shown_after)
+                if sends:
+                    table += press_enter(box_after, "normal", sends=True) + read_box("")
+                table += read_box(remaining)
+                if fields.get("close_after"):
+                    table += close_room(room)
+                assert_traffic(self, traffic, table)
+
+
+class WriteMismatchTest(RequestCase):
+    SCENARIO = "\n".join([
+        'room "Mangled"',
+        'room "Hidden text" draft="before"',
+    ])
+
+    def test_readback_that_differs_stops_before_enter(self):
+        cases = [
+            # A Wine RichEdit turns CR CR LF into one space, so the write cannot stick.
+            ("text the box changes", "Mangled", {"message": "a\r\r\nb"}, "", "a b"),
+            # The placeholder text reads back as an empty box.
+            ("placeholder text", "Hidden text", {"message": PLACEHOLDER, "force": True}, "before", ""),
+        ]
+        for name, title, fields, previous, readback in cases:
+            with self.subTest(name):
+                room = self.s.room(title)
+                box_after = readback or PLACEHOLDER
+                run, events = self.request(dict(fields, room=title, send=True, close_after=True))
+                self.assertEqual(write_mismatch_doc(title, readback), run.raw)
+                message = fields["message"]
+                assert_traffic(self, self.room_traffic(events, room),
+                               read_box(previous) + write_box(room, message, box_after, fallback=True)
+                               + read_box(box_after))
+                self.assertOnlyRoomTouched(events, room)
+                self.assertEqual(box_after, self.box_text(room))
+
+
+class SendTest(RequestCase):
+    SCENARIO = "\n".join([
+        'room "Quick"',
+        'room "Stuck" send=stuck',
+        'room "Slow" send=delay:500',
+        'room "우리 가족"',
+    ])
+
+    def test_sent_at_once_then_closed(self):
+        room = self.s.room("Quick")
+        run, events = self.request({"room": "Quick", "message": "on my way", "send": True,
+                                    "close_after": True})
+        self.assertEqual(success_doc("sent", "Quick", 95, room.hwnd, room.input, previous="",
+                                     written="on my way", remaining=""), run.raw)
+        assert_traffic(self, self.room_traffic(events, room),
+                       read_box("") + write_box(room, "on my way", "on my way") + read_box("on my way")
+                       + press_enter("on my way", "normal", sends=True)
+                       + read_box("") + read_box("") + close_room(room))
+        self.assertOnlyRoomTouched(events, room)
+
+    def test_stuck_send_is_unconfirmed_after_every_poll(self):
+        room = self.s.room("Stuck")
+        run, events = self.request({"room": "Stuck", "message": "still here", "send": True,
+                                    "close_after": True})
+        self.assertEqual(success_doc("send_unconfirmed", "Stuck", 95, room.hwnd, room.input,
+                                     previous="", written="still here", remaining="still here"),
+                         run.raw)
+        assert_traffic(self, self.room_traffic(events, room),
+                       read_box("") + write_box(room, "still here", "still here") + read_box("still here")
+                       + press_enter("still here", "stuck", sends=False)
+                       + read_box("still here") * SEND_POLLS + read_box("still here") + close_room(room))
+        self.assertOnlyRoomTouched(events, room)
+        # 15 polls 100 ms apart, well short of any message time-out.
+        self.assertGreaterEqual(run.seconds, 1.5)
+        self.assertLess(run.seconds, 15.0)
+
+    def test_delayed_send_is_seen_by_a_later_poll(self):
+        room = self.s.room("Slow")
+        run, events = self.request({"room": "Slow", "message": "later", "send": True})
+        self.assertEqual(success_doc("sent", "Slow", 95, room.hwnd, room.input, previous="",
+                                     written="later", remaining=""), run.raw)
+        traffic = self.room_traffic(events, room)
+        emptied = names(traffic).index("emptied")
+        full_polls = sum(1 for e in traffic[:emptied] if e.get("name") == "WM_GETTEXT") - 2
+        self.assertTrue(2 <= full_polls < SEND_POLLS, full_polls)
+        assert_traffic(self, traffic,
+                       read_box("") + write_box(room, "later", "later") + read_box("later")
+                       + press_enter("later", "delay", sends=True) + read_box("later") * full_polls
+                       + [expect("emptied")] + read_box("") + read_box(""))
+        self.assertOnlyRoomTouched(events, room)
+
+    def test_korean_lines_and_a_character_beyond_the_basic_plane_round_trip(self):
+        room = self.s.room("우리 가족")
+        message = "엄마, 오늘 저녁은\n7시에 먹어요 \U0001F35A\n\t— 막내"
+        run, events = self.request({"room": "우리가족", "message": message, "send": True})
+        self.assertEqual(success_doc("sent", "우리 가족", 95, room.hwnd, room.input, previous="",
+                                     written=crlf(message), remaining=""), run.raw)
+        self.assertEqual([crlf(message)], [e["text"] for e in events if e.name == "send"])
+        assert_traffic(self, self.room_traffic(events, room),
+                       read_box("") + write_box(room, message, crlf(message)) + read_box(crlf(message))
+                       + press_enter(crlf(message), "normal", sends=True) + read_box("") + read_box(""))
+        self.assertOnlyRoomTouched(events, room)
+
+
+if __name__ == "__main__":
+    unittest.main()
