@@ -142,14 +142,16 @@ class LoginStateTest(ProbeTestCase):
         for name, lines, state in self.CASES:
             with self.subTest(name):
                 s = self.start("\n".join(lines + ['room "Team Alpha" draft="hi"', ""]))
-                room = s.room("Team Alpha")
-                head = probe_head(s.hwnd("main"), self.pid(s), state)
-                rooms = {room.hwnd: (room.input, "Team Alpha", "hi")}
-                self.assertDocument(self.probe(), head, rooms)
-                if state == "locked":
-                    self.assertDocument(self.probe_to_file(), head, rooms)
-                self.assertNoFocusEvents(s)
-                s.stop()
+                try:
+                    room = s.room("Team Alpha")
+                    head = probe_head(s.hwnd("main"), self.pid(s), state)
+                    rooms = {room.hwnd: (room.input, "Team Alpha", "hi")}
+                    self.assertDocument(self.probe(), head, rooms)
+                    if state == "locked":
+                        self.assertDocument(self.probe_to_file(), head, rooms)
+                    self.assertNoFocusEvents(s)
+                finally:
+                    s.stop()  # one client on the desktop at a time
 
     def test_no_main_window_still_lists_rooms(self):
         s = self.start('main absent\nroom "Only" draft="x\\ny"\nroom "Second"\n')
@@ -200,9 +202,14 @@ class DraftsTest(ProbeTestCase):
         rooms = self.expected_rooms(s)
         head = probe_head(s.hwnd("main"), self.pid(s), "ready")
         mark = s.mark()
-        self.assertDocument(self.probe(), head, rooms)
+        document = self.probe()
         traffic = s.since(mark)
-        self.assertDocument(self.probe_to_file(), head, rooms)
+        self.assertDocument(document, head, rooms)
+        self.assertEqual(self.probe_to_file(), document)
+        astral = s.room("Astral \U0001F600")
+        self.assertIn(b'"title":"Astral \xf0\x9f\x98\x80","draft":"clef \xf0\x9d\x84\x9e smile \xf0\x9f\x98\x80"}',
+                      document, "characters beyond U+FFFF as four raw UTF-8 bytes")
+        self.assertIn(b'{"hwnd":%d,"input_hwnd":%d,' % (astral.hwnd, astral.input), document)
 
         # One length query per box, and one read only where there is a text.
         inputs = {v[0]: (h, v[2]) for h, v in rooms.items()}
