@@ -14,9 +14,10 @@ if [ ! -f "$prefix/system.reg" ]; then
     mkdir -p "$prefix"
     "$loader" wineboot -i </dev/null >/dev/null 2>&1
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-    "$server" -w
+    "$server" -w </dev/null >/dev/null 2>&1
 fi
-"$server" -p
+# Its standard handles on /dev/null: a test driver waits for the ends of its pipes.
+"$server" -p </dev/null >/dev/null 2>&1
 # The first process starts the prefix's services; they inherit its handles.
 "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1
 [ -f "$prefix/system.reg" ] || { echo "prefix_up.sh: no prefix at $prefix" >&2; exit 1; }
