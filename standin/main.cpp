@@ -22,10 +22,28 @@ void log_failure(const char* what, const std::wstring& detail)
     log_emit(line);
 }
 
+// Another process reads a class name through its atom, and an atom keeps the
+// letter case it was first added with. Adding a scenario's own spelling of a
+// RichEdit class before the DLLs register theirs makes the boxes read that way.
+// The atom is let go once the classes hold it, so the spelling ends with
+// this process and does not outlive it in the wineserver.
+ATOM claim_class_spelling(const WCHAR* system_name)
+{
+    for (const room_entry& room : state().scene.rooms) {
+        const std::wstring& cls = room.options.input_class;
+        if (cls != system_name && lstrcmpiW(cls.c_str(), system_name) == 0) return GlobalAddAtomW(cls.c_str());
+    }
+    return 0;
+}
+
 bool load_rich_edit()
 {
+    ATOM fifty = claim_class_spelling(L"RICHEDIT50W");
+    ATOM twenty = claim_class_spelling(L"RichEdit20W");
     state().msftedit = LoadLibraryW(L"msftedit.dll");
     state().riched20 = LoadLibraryW(L"riched20.dll");
+    if (fifty) GlobalDeleteAtom(fifty);
+    if (twenty) GlobalDeleteAtom(twenty);
     return state().msftedit && state().riched20;
 }
 

@@ -395,10 +395,21 @@ void add_target(log_line& line, const win_rec* rec)
     if (rec->room) log_text(line, "room", rec->room->title);
 }
 
+// The class name as other processes read it: through the class atom, whose
+// spelling can differ in letter case from the name the class was made with.
+void read_class_name(HWND hwnd, WCHAR* name, int capacity)
+{
+    GetClassNameW(hwnd, name, capacity);
+    WCHAR spelled[256] = {};
+    ATOM atom = static_cast<ATOM>(GetClassLongPtrW(hwnd, GCW_ATOM));
+    if (atom && GlobalGetAtomNameW(atom, spelled, static_cast<int>(std::size(spelled))) && lstrcmpiW(spelled, name) == 0)
+        lstrcpynW(name, spelled, capacity);
+}
+
 void log_window(const win_rec* rec)
 {
     WCHAR class_name[256] = {};
-    GetClassNameW(rec->hwnd, class_name, static_cast<int>(std::size(class_name)) - 1);
+    read_class_name(rec->hwnd, class_name, static_cast<int>(std::size(class_name)));
     log_line line = log_begin("window");
     log_word(line, "role", role_name(rec->r));
     log_u64(line, "hwnd", reinterpret_cast<uintptr_t>(rec->hwnd));

@@ -109,6 +109,23 @@ class SurfaceTest(StandinTestCase):
         near = self.poke("class", s.room("Near").input)[0]["text"]
         self.assertEqual(near, "RICHEDIT50", "a near-miss class keeps its exact name")
 
+    def test_logged_classes_are_the_ones_other_processes_read(self):
+        s = self.start(self.SCENARIO)
+        windows = [w for w in s.windows() if w.role != "chat_log"]
+        out = self.poke(*[a for w in windows for a in ("class", w.hwnd)])
+        self.assertEqual([o["text"] for o in out], [w.cls for w in windows])
+
+    def test_class_spelling_asked_for_holds_for_that_stand_in_only(self):
+        s = self.start('room "Lower" input=richedit50w\nroom "Default"\nroom "Twenty" input=RICHEDIT20W\n')
+        out = self.poke("class", s.room("Lower").input, "class", s.room("Default").input,
+                        "class", s.room("Twenty").input)
+        self.assertEqual([o["text"] for o in out], ["richedit50w", "richedit50w", "RICHEDIT20W"])
+        s.stop()
+        later = self.start('room "Default"\n')
+        spelled = self.poke("class", later.room("Default").input)[0]["text"]
+        self.assertEqual(spelled.lower(), "richedit50w")
+        self.assertNotEqual(spelled, "richedit50w", "the spelling ended with the stand-in that asked for it")
+
     def test_generated_windows(self):
         s = self.start(self.SCENARIO)
         self.assertEqual(sorted(w.title for w in s.windows("bare")), ["Notice 1", "Notice 2"])
