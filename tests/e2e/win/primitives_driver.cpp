@@ -1,145 +1,130 @@
-// primitives_driver.exe: runs chatdraft's window message primitives against
-// window handles given on the command line and prints one JSON object per
-// command on standard output (ASCII only: other units as \uXXXX).
+// primitives_driver: calls one of chatdraft's window-message primitives on a
+// window given by handle, so that Wine tests can compare the messages the
+// stand-in client logs with the expected traffic.
 //
-//   settext H TEXT        set_edit_text_safe(H, TEXT)            {"cmd":"settext","result":R}
-//   gettext H             get_edit_text_alloc(H)                 {"cmd":"gettext","null":0|1,"len":N,"text":"..."}
-//   key H VK              post_key_formal(H, VK)                 {"cmd":"key","result":B,"scan":S}
-//   click H X Y           click_client(H, X, Y, false)           {"cmd":"click","result":R}
-//   dblclick H X Y        click_client(H, X, Y, true)            {"cmd":"dblclick","result":R}
+//   primitives_driver.exe settext <hwnd> <text>          set_edit_text_safe
+//   primitives_driver.exe settext-hex <hwnd> <hex>       the same; the text as
+//                                                        hexadecimal UTF-8 bytes
+//   primitives_driver.exe key <hwnd> <vk>                post_key_formal
+//   primitives_driver.exe click <hwnd> <x> <y>           click_client, single
+//   primitives_driver.exe dblclick <hwnd> <x> <y>        click_client, double
+//   primitives_driver.exe gettext <hwnd>                 get_edit_text_alloc
+//   primitives_driver.exe readtext <hwnd>                read_edit_text_alloc
 //
-// H and numbers are decimal or 0x hex; X and Y may be negative. TEXT is the
-// text's UTF-16 units as hex, four digits each ("-" is the empty text), so
-// that any unit reaches the primitive unchanged whatever the command line's
-// code page. `scan` is MapVirtualKeyW(VK, MAPVK_VK_TO_VSC) asked here, apart
-// from the primitive. Exit code 2 for an unknown command or missing argument.
-#include <cstdint>
+// Numbers are decimal or 0x-prefixed hexadecimal. One line goes to standard
+// output (binary mode, LF): the primitive's result as a signed decimal; for
+// gettext the text as a JSON string; for readtext "1" or "0" (whether the box
+// answered), a blank and the JSON string. Exit code 0, or 2 on misuse.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
-#include <iterator>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
 
 #include "control.h"
-#include "text16.h"
+#include "front.h"
 
 namespace {
 
-HWND parse_hwnd(const wchar_t* s) {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(wcstoull(s, nullptr, 0)));
+constexpr int kMisuse = 2;
+
+bool parse_number(const wchar_t* text, long long* value) {
+    wchar_t* end = nullptr;
+    *value = wcstoll(text, &end, 0);
+    return end != text && *end == 0;
 }
 
-int32_t parse_int(const wchar_t* s) {
-    return static_cast<int32_t>(wcstol(s, nullptr, 0));
+bool parse_hwnd(const wchar_t* text, HWND* hwnd) {
+    wchar_t* end = nullptr;
+    unsigned long long value = wcstoull(text, &end, 0);
+    *hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
+    return end != text && *end == 0;
 }
 
-int hex_digit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
-
-// The units written as hex, four digits each; null when malformed.
-WCHAR* parse_units_alloc(const wchar_t* hex) {
-    const size_t digits = wcscmp(hex, L"-") == 0 ? 0 : wcslen(hex);
-    if (digits % 4) return nullptr;
-    auto* text = static_cast<WCHAR*>(calloc(digits / 4 + 1, sizeof(WCHAR)));
-    for (size_t i = 0; text && i < digits / 4; ++i) {
-        unsigned unit = 0;
-        for (size_t k = 0; k < 4; ++k) {
-            const int d = hex_digit(hex[4 * i + k]);
-            if (d < 0) {
-                free(text);
-                return nullptr;
-            }
-            unit = unit * 16 + static_cast<unsigned>(d);
-        }
-        text[i] = static_cast<WCHAR>(unit);
+// Hexadecimal UTF-8 bytes to UTF-16; empty on a malformed argument.
+std::wstring text_from_hex(const wchar_t* hex) {
+    std::string bytes;
+    size_t n = wcslen(hex);
+    if (n % 2 != 0) return L"";
+    for (size_t i = 0; i < n; i += 2) {
+        wchar_t pair[3] = {hex[i], hex[i + 1], 0};
+        wchar_t* end = nullptr;
+        long byte = wcstol(pair, &end, 16);
+        if (*end != 0) return L"";
+        bytes += static_cast<char>(byte);
     }
+    if (bytes.empty()) return L"";
+    int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                    nullptr, 0);
+    std::wstring text(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                        units);
     return text;
 }
 
-void print_json_text(const WCHAR* s) {
-    putchar('"');
-    for (size_t i = 0; s && s[i]; ++i) {
-        const unsigned c = s[i];
-        if (c == '"' || c == '\\')
-            printf("\\%c", static_cast<char>(c));
-        else if (c >= 0x20 && c < 0x7F)
-            putchar(static_cast<int>(c));
-        else
-            printf("\\u%04x", c);
-    }
-    putchar('"');
-}
-
-int run_settext(const wchar_t* const* args) {
-    WCHAR* text = parse_units_alloc(args[1]);
-    if (!text) return 2;
-    const int result = set_edit_text_safe(parse_hwnd(args[0]), text);
-    free(text);
-    printf("{\"cmd\":\"settext\",\"result\":%d}\n", result);
+int print_text(const WCHAR* text, bool answered, bool with_answer) {
+    if (with_answer) printf("%d ", answered ? 1 : 0);
+    static const WCHAR empty[] = {0};
+    write_json_escaped(stdout, text ? text : empty);
+    putchar('\n');
     return 0;
 }
 
-int run_gettext(const wchar_t* const* args) {
-    WCHAR* text = get_edit_text_alloc(parse_hwnd(args[0]));
-    printf("{\"cmd\":\"gettext\",\"null\":%d,\"len\":%zu,\"text\":", text ? 0 : 1, text16_len(text));
-    print_json_text(text);
-    printf("}\n");
+int run_text_read(HWND hwnd, bool with_answer) {
+    bool answered = false;
+    WCHAR* text = with_answer ? read_edit_text_alloc(hwnd, &answered) : get_edit_text_alloc(hwnd);
+    print_text(text, answered, with_answer);
     free(text);
     return 0;
 }
 
-int run_key(const wchar_t* const* args) {
-    const auto vk = static_cast<UINT>(parse_int(args[1]));
-    const BOOL result = post_key_formal(parse_hwnd(args[0]), vk);
-    printf("{\"cmd\":\"key\",\"result\":%d,\"scan\":%u}\n", result ? 1 : 0,
-           MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+int run_click(HWND hwnd, const wchar_t* x_text, const wchar_t* y_text, bool double_click) {
+    long long x = 0, y = 0;
+    if (!parse_number(x_text, &x) || !parse_number(y_text, &y)) return kMisuse;
+    printf("%lld\n", static_cast<long long>(click_client(hwnd, static_cast<int32_t>(x),
+                                                         static_cast<int32_t>(y), double_click)));
     return 0;
 }
 
-int run_click(const wchar_t* const* args, bool double_click) {
-    const LRESULT result = click_client(parse_hwnd(args[0]), parse_int(args[1]),
-                                        parse_int(args[2]), double_click);
-    printf("{\"cmd\":\"%s\",\"result\":%lld}\n", double_click ? "dblclick" : "click",
-           static_cast<long long>(result));
-    return 0;
-}
-
-struct command {
-    const wchar_t* name;
-    int arg_count;
-};
-
-constexpr command kCommands[] = {
-    {L"settext", 2}, {L"gettext", 1}, {L"key", 2}, {L"click", 3}, {L"dblclick", 3},
-};
-
-int run_command(size_t which, const wchar_t* const* args) {
-    switch (which) {
-    case 0: return run_settext(args);
-    case 1: return run_gettext(args);
-    case 2: return run_key(args);
-    case 3: return run_click(args, false);
-    default: return run_click(args, true);
+int run_command(int argc, wchar_t** argv) {
+    HWND hwnd = nullptr;
+    if (argc < 3 || !parse_hwnd(argv[2], &hwnd)) return kMisuse;
+    const wchar_t* command = argv[1];
+    if (wcscmp(command, L"gettext") == 0) return run_text_read(hwnd, false);
+    if (wcscmp(command, L"readtext") == 0) return run_text_read(hwnd, true);
+    if (argc < 4) return kMisuse;
+    if (wcscmp(command, L"settext") == 0) {
+        printf("%d\n", set_edit_text_safe(hwnd, argv[3]));
+        return 0;
     }
+    if (wcscmp(command, L"settext-hex") == 0) {
+        std::wstring text = text_from_hex(argv[3]);
+        printf("%d\n", set_edit_text_safe(hwnd, text.c_str()));
+        return 0;
+    }
+    if (wcscmp(command, L"key") == 0) {
+        long long vk = 0;
+        if (!parse_number(argv[3], &vk)) return kMisuse;
+        printf("%d\n", post_key_formal(hwnd, static_cast<UINT>(vk)));
+        return 0;
+    }
+    if (argc < 5) return kMisuse;
+    if (wcscmp(command, L"click") == 0) return run_click(hwnd, argv[3], argv[4], false);
+    if (wcscmp(command, L"dblclick") == 0) return run_click(hwnd, argv[3], argv[4], true);
+    return kMisuse;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc;) {
-        size_t which = std::size(kCommands);
-        for (size_t k = 0; k < std::size(kCommands); ++k)
-            if (wcscmp(argv[i], kCommands[k].name) == 0) which = k;
-        if (which == std::size(kCommands) || argc - i - 1 < kCommands[which].arg_count) {
-            fprintf(stderr, "primitives_driver: bad command at argument %d\n", i);
-            return 2;
-        }
-        if (run_command(which, argv + i + 1) != 0) return 2;
-        fflush(stdout);
-        i += 1 + kCommands[which].arg_count;
-    }
-    return 0;
+    _setmode(_fileno(stdout), _O_BINARY);
+    int rc = run_command(argc, argv);
+    if (rc == kMisuse)
+        fputs("Usage: primitives_driver settext|settext-hex|key|click|dblclick|gettext|readtext "
+              "<hwnd> [args]\n",
+              stderr);
+    fflush(stdout);
+    return rc;
 }
