@@ -1,0 +1,296 @@
+"""chatdraft.exe under Wine while things go wrong: the client's room threads
+hang, the client closes a room or exits in the middle of a request, chatdraft
+itself is killed half-way, and two runs go at once. Whatever happens, a run
+ends in bounded time, leaves one complete result document (or, when killed,
+the previous one or none), and never reports a send that did not happen."""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import Standin, poke, prefix_from_env  # noqa: E402
+from hostile.kit import (Workdir, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
+                         check_result_document, crlf_to_lf, kill_chatdraft, parse_document,
+                         run_chatdraft, sends, start_chatdraft, wait_chatdraft)
+
+WM_CLOSE = 0x0010
+
+# How long a run may take when a room's thread stops reading its queue.
+# Every sent message waits at most 2000 ms, and SMTO_ABORTIFHUNG makes a send
+# return at once once Wine deems the thread hung, about 5 s after it last read
+# its queue. Sends are made one after another, so at most three of them can
+# start inside those 5 s (at 0, 2 and 4 s) and wait their full time-out:
+#     blocked  <= 3 x 2.0 s                   = 6.0 s
+# A request with send sleeps 100 ms before the readback and 15 x 100 ms in the
+# send poll:
+#     waits    <= 0.1 s + 15 x 0.1 s          = 1.6 s
+# Wine start-up, the window scans and the result file: allow 5 s.
+#     bound     = 6.0 + 1.6 + 5.0             = 12.6 s
+# Asserted with a margin of two. Without the hung-thread rule every one of the
+# run's 41 sends could wait 2 s (82 s); without time-outs it would never end.
+SEND_TIMEOUT = 2.0
+FULL_WAITS_BEFORE_HUNG = 3
+FIXED_WAITS = 0.1 + 15 * 0.1
+STARTUP_ALLOWANCE = 5.0
+HANG_BOUND = 2 * (FULL_WAITS_BEFORE_HUNG * SEND_TIMEOUT + FIXED_WAITS + STARTUP_ALLOWANCE)
+# A run with no hung thread: start-up and the fixed waits, asserted with the
+# same allowance and margin.
+RUN_BOUND = 2 * (FIXED_WAITS + STARTUP_ALLOWANCE)
+KILL_AFTER = 60.0
+
+
+class FaultCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = prefix_from_env()
+
+    def setUp(self):
+        self.work = Workdir(self)
+
+    def start_standin(self, scenario):
+        s = Standin(scenario, prefix=self.prefix)
+        s.start()
+        self.addCleanup(s.stop)
+        return s
+
+    def request(self, text, name="req.json", out="out.json"):
+        self.work.write(name, text)
+        return [self.work.win(name), self.work.win(out)]
+
+    def run_request(self, text, bound, out="out.json"):
+        run = run_chatdraft(self.request(text, out=out), self.work.path, KILL_AFTER, self.prefix)
+        check_clean_exit(self, run, bound, "request %s" % text)
+        self.assertEqual(0, run.returncode)
+        self.assertEqual(b"", run.stdout + run.stderr)
+        return check_result_document(self, self.work.read(out))
+
+    def run_probe(self, bound):
+        run = run_chatdraft(["--probe"], self.work.path, KILL_AFTER, self.prefix)
+        check_clean_exit(self, run, bound, "probe")
+        self.assertEqual(0, run.returncode)
+        return check_probe_document(self, run.stdout.replace(b"\r\n", b"\n"))
+
+    def assertSendClaimTrue(self, doc, standin, room):
+        """A "sent" status needs a send the stand-in really made in that room."""
+        really_sent = [text for title, text in sends(standin) if title == room]
+        if doc.get("status") == "sent":
+            self.assertTrue(really_sent, "reported sent, but %r sent nothing: %r" % (room, doc))
+        return really_sent
+
+
+class HungRoomTest(FaultCase):
+    def test_probe_lists_a_hung_room_in_bounded_time(self):
+        s = self.start_standin('room "Frozen" hang=ready draft="cold"\nroom "Fine" draft="warm"\n')
+        probe = self.run_probe(HANG_BOUND)
+        drafts = {r["title"]: r["draft"] for r in probe["open_rooms"]}
+        self.assertEqual({"Frozen": "", "Fine": "warm"}, drafts, "a room that does not answer has no draft")
+        self.assertEqual("ready", probe["login_state"])
+        assert_no_focus_change(self, s)
+
+    def test_request_to_a_hung_room_writes_nothing_and_sends_nothing(self):
+        s = self.start_standin('room "Frozen" hang=ready draft="cold"\n')
+        doc = self.run_request('{"room":"Frozen","message":"hello","send":true}', HANG_BOUND)
+        self.assertEqual(("WRITE_MISMATCH", ""), (doc.get("error_code"), doc.get("written_text")))
+        self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
+
+    def test_room_hanging_after_the_write_fails_the_readback(self):
+        # The room stops answering 50 ms after chatdraft's first message to
+        # its box: after the write, inside the 100 ms wait before the readback.
+        s = self.start_standin('room "Sinks" hang=input:50\n')
+        doc = self.run_request('{"room":"Sinks","message":"hello","send":true}', HANG_BOUND)
+        self.assertEqual("WRITE_MISMATCH", doc.get("error_code"), doc)
+        self.assertEqual("", doc["written_text"])
+        s.wait_for(lambda e: e.name == "hang")
+        self.assertEqual([], s.messages(name="WM_KEYDOWN"), "Enter was pressed after a failed readback")
+        self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
+
+    def test_room_hanging_on_enter_is_not_reported_sent(self):
+        s = self.start_standin('room "Stops" hang=enter\n')
+        doc = self.run_request('{"room":"Stops","message":"hello","send":true}', HANG_BOUND)
+        self.assertEqual("send_unconfirmed", doc["status"], "a box that does not answer is not an empty box")
+        self.assertEqual(("hello", ""), (doc["written_text"], doc["remaining_input_text"]))
+        self.assertEqual(1, len(s.find(lambda e: e.name == "enter")))
+        self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
+
+    def test_room_waking_during_the_send_poll_is_reported_sent(self):
+        s = self.start_standin('room "Naps" hang=enter hang_for=1000\n')
+        doc = self.run_request('{"room":"Naps","message":"hello","send":true}', HANG_BOUND)
+        self.assertEqual("sent", doc["status"], doc)
+        self.assertEqual(["hello"], self.assertSendClaimTrue(doc, s, "Naps"))
+        assert_no_focus_change(self, s)
+
+
+class ClientGoesAwayTest(FaultCase):
+    def test_room_closing_on_enter_is_not_reported_sent(self):
+        s = self.start_standin('room "Closer" send=close\nroom "Stay" draft="here"\n')
+        doc = self.run_request('{"room":"Closer","message":"bye","send":true}', RUN_BOUND)
+        self.assertEqual("send_unconfirmed", doc["status"], doc)
+        closed = s.wait_for(lambda e: e.name == "closed")
+        self.assertEqual(("Closer", "enter"), (closed["room"], closed["by"]))
+        self.assertEqual([], self.assertSendClaimTrue(doc, s, "Closer"))
+        assert_no_focus_change(self, s)
+
+    def test_client_exiting_on_enter_is_not_reported_sent(self):
+        s = self.start_standin('room "Last" send=exit\n')
+        doc = self.run_request('{"room":"Last","message":"bye","send":true}', RUN_BOUND)
+        self.assertEqual("send_unconfirmed", doc["status"], doc)
+        s.wait_for(lambda e: e.name == "exit")
+        self.assertEqual([], sends(s))
+
+    def test_client_killed_right_after_the_write(self):
+        # The stand-in is ours: killing it by its id when its log shows the
+        # write lands the client's death in the wait before the readback.
+        s = self.start_standin('room "Doomed"\n')
+        proc = start_chatdraft(self.request('{"room":"Doomed","message":"hi","send":true}'),
+                               self.work.path, self.prefix)
+        try:
+            s.wait_for(lambda e: e.name == "msg" and e["name"] == "EM_REPLACESEL", timeout=20)
+            s.proc.kill()
+        finally:
+            run = wait_chatdraft(proc, KILL_AFTER)
+        check_clean_exit(self, run, RUN_BOUND, "request while the client died")
+        doc = check_result_document(self, self.work.read("out.json"))
+        self.assertIn(doc.get("error_code", doc["status"]), ("WRITE_MISMATCH", "send_unconfirmed"), doc)
+        self.assertEqual([], sends(s))
+
+    def test_client_exiting_while_a_send_waits(self):
+        # The room stops answering right after the first message; the client
+        # ends itself 1.5 s after ready, while chatdraft waits on a send.
+        s = self.start_standin('room "Gone" hang=input:0\nexit_after 1500\n')
+        doc = self.run_request('{"room":"Gone","message":"hi","send":true}', HANG_BOUND)
+        s.wait_for(lambda e: e.name == "exit", timeout=10)
+        self.assertNotEqual("sent", doc["status"], doc)
+        self.assertEqual([], sends(s))
+
+    def test_room_closed_during_the_send_poll(self):
+        s = self.start_standin('room "Shut" send=stuck\n')
+        proc = start_chatdraft(self.request('{"room":"Shut","message":"hi","send":true}'),
+                               self.work.path, self.prefix)
+        try:
+            enter = s.wait_for(lambda e: e.name == "enter", timeout=20)
+            poke("post", enter["hwnd"], WM_CLOSE, 0, 0, prefix=self.prefix)
+        finally:
+            run = wait_chatdraft(proc, KILL_AFTER)
+        check_clean_exit(self, run, RUN_BOUND, "request whose room closed")
+        doc = check_result_document(self, self.work.read("out.json"))
+        self.assertEqual("send_unconfirmed", doc["status"], doc)
+        closed = s.wait_for(lambda e: e.name == "closed")
+        self.assertEqual(("Shut", "close"), (closed["room"], closed["by"]))
+        self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
+
+    def test_nothing_reaches_a_room_after_chatdraft_asks_it_to_close(self):
+        s = self.start_standin('room "Brief"\n')
+        doc = self.run_request('{"room":"Brief","message":"hi","send":true,"close_after":true}', RUN_BOUND)
+        self.assertEqual("sent", doc["status"])
+        s.wait_for(lambda e: e.name == "closed")
+        room = s.windows("room")[0].hwnd
+        traffic = [e for e in s.messages() if e.get("room") == "Brief" or e["hwnd"] == room]
+        self.assertEqual(("WM_CLOSE", room), (traffic[-1]["name"], traffic[-1]["hwnd"]),
+                         "\n".join(e.line for e in traffic[-5:]))
+        self.assertSendClaimTrue(doc, s, "Brief")
+
+
+class KilledRunTest(FaultCase):
+    SCENARIO = "\n".join([
+        'room "Stuck" send=stuck',
+        'known "Far room"',
+        'search "Far room" "Far room"',
+        "result_list hidden",
+    ])
+    STUCK = '{"room":"Stuck","message":"held","send":true,"force":true}'
+    FAR = '{"room":"Far room","message":"held","force":true}'
+
+    def kill_at(self, request, point):
+        """Start a run and kill it at the point: seconds after start, or when
+        the stand-in logs an event matching a predicate."""
+        mark = self.standin.mark()
+        proc = start_chatdraft(self.request(request), self.work.path, self.prefix)
+        try:
+            if callable(point):
+                self.standin.wait_for(point, timeout=20, since=mark)
+            else:
+                time.sleep(max(0.0, proc.started + point - time.monotonic()))
+        finally:
+            kill_chatdraft(proc)
+        landed = self.standin.since(mark)
+        return proc, landed[-1].line if landed else "before any message reached the client"
+
+    def assertPreviousOrNone(self, previous, where):
+        if self.work.exists("out.json"):
+            self.assertEqual(previous, self.work.read("out.json"), "killed %s" % where)
+            parse_document(self.work.read("out.json"))
+
+    def test_killed_runs_leave_the_previous_document_and_the_next_run_replaces_the_leftover(self):
+        self.standin = self.start_standin(self.SCENARIO)
+        previous = self.work.write("out.json", b"")  # replaced by a real document below
+        first = self.run_request(self.STUCK, RUN_BOUND)
+        self.assertEqual("send_unconfirmed", first["status"])
+        previous = self.work.read("out.json")
+        points = [
+            ("50 ms after start", 0.05), ("150 ms after start", 0.15),
+            ("400 ms after start", 0.4), ("1 s after start", 1.0),
+            ("at the write", lambda e: e.name == "msg" and e["name"] == "EM_REPLACESEL"),
+            ("at Enter", lambda e: e.name == "enter"),
+        ]
+        for where, point in points:
+            with self.subTest(where):
+                proc, landed = self.kill_at(self.STUCK, point)
+                self.assertNotEqual(0, proc.returncode, "run ended before the kill %s" % where)
+                self.assertPreviousOrNone(previous, "%s (last client event: %s)" % (where, landed))
+        with self.subTest("during the room search"):
+            proc, landed = self.kill_at(self.FAR, lambda e: e.name == "search")
+            self.assertPreviousOrNone(previous, "during the search (last client event: %s)" % landed)
+        # A partial leftover under the temporary name, longer than any document.
+        self.work.write("out.json.tmp", b'{"status":"sent","room_title":"' + b"x" * 100000)
+        doc = self.run_request(self.STUCK, RUN_BOUND)
+        self.assertEqual("send_unconfirmed", doc["status"])
+        self.assertEqual(["out.json", "req.json"], self.work.names())
+        self.assertEqual([], sends(self.standin))
+        assert_no_focus_change(self, self.standin)
+
+
+class ConcurrentRunsTest(FaultCase):
+    def test_two_requests_at_once_to_two_rooms(self):
+        s = self.start_standin('room "Left"\nroom "Right"\n')
+        left = start_chatdraft(self.request('{"room":"Left","message":"to left","send":true}',
+                                            "left.json", "left.out"), self.work.path, self.prefix)
+        right = start_chatdraft(self.request('{"room":"Right","message":"to right","send":true}',
+                                             "right.json", "right.out"), self.work.path, self.prefix)
+        for proc, name in ((left, "left"), (right, "right")):
+            run = wait_chatdraft(proc, KILL_AFTER)
+            check_clean_exit(self, run, RUN_BOUND, name)
+            self.assertEqual(0, run.returncode)
+        docs = [check_result_document(self, self.work.read(n)) for n in ("left.out", "right.out")]
+        self.assertEqual([("sent", "Left", "to left"), ("sent", "Right", "to right")],
+                         [(d["status"], d["room_title"], d["written_text"]) for d in docs])
+        self.assertEqual(sorted([("Left", "to left"), ("Right", "to right")]),
+                         sorted((room, crlf_to_lf(text)) for room, text in sends(s)))
+        assert_no_focus_change(self, s)
+
+    def test_probe_and_request_at_once(self):
+        s = self.start_standin('room "Busy" draft="typing"\nroom "Quiet" draft="mine"\n')
+        probe = start_chatdraft(["--probe", self.work.win("probe.out")], self.work.path, self.prefix)
+        request = start_chatdraft(self.request('{"room":"Busy","message":"more","append":true}'),
+                                  self.work.path, self.prefix)
+        for proc, name in ((probe, "probe"), (request, "request")):
+            run = wait_chatdraft(proc, KILL_AFTER)
+            check_clean_exit(self, run, RUN_BOUND, name)
+            self.assertEqual(0, run.returncode)
+        rooms = {r["title"]: r["draft"] for r in check_probe_document(self, self.work.read("probe.out"))["open_rooms"]}
+        self.assertEqual("mine", rooms["Quiet"])
+        self.assertIn(crlf_to_lf(rooms["Busy"]), ("typing", "typing\nmore"))
+        doc = check_result_document(self, self.work.read("out.json"))
+        self.assertEqual(("draft_written", "typing\nmore"), (doc["status"], crlf_to_lf(doc["written_text"])))
+        self.assertEqual(["out.json", "probe.out", "req.json"], self.work.names())
+        assert_no_focus_change(self, s)
+
+
+if __name__ == "__main__":
+    unittest.main()
