@@ -1,130 +1,143 @@
-// primitives_driver: calls one of chatdraft's window-message primitives on a
-// window given by handle, so that Wine tests can compare the messages the
-// stand-in client logs with the expected traffic.
+// primitives_driver: calls chatdraft's window-message primitives on windows
+// given by handle, so that Wine tests can compare the messages the stand-in
+// client logs with the expected traffic. One run takes any number of
+// commands, carried out in order:
 //
-//   primitives_driver.exe settext <hwnd> <text>          set_edit_text_safe
-//   primitives_driver.exe settext-hex <hwnd> <hex>       the same; the text as
-//                                                        hexadecimal UTF-8 bytes
-//   primitives_driver.exe key <hwnd> <vk>                post_key_formal
-//   primitives_driver.exe click <hwnd> <x> <y>           click_client, single
-//   primitives_driver.exe dblclick <hwnd> <x> <y>        click_client, double
-//   primitives_driver.exe gettext <hwnd>                 get_edit_text_alloc
-//   primitives_driver.exe readtext <hwnd>                read_edit_text_alloc
+//   settext <hwnd> <units>     set_edit_text_safe; the text as UTF-16 units,
+//                              four hex digits each ("-" for the empty text)
+//   key <hwnd> <vk>            post_key_formal
+//   click <hwnd> <x> <y>       click_client, single click
+//   dblclick <hwnd> <x> <y>    click_client, double click
+//   gettext <hwnd>             get_edit_text_alloc
+//   readtext <hwnd>            read_edit_text_alloc (also tells if the box answered)
 //
-// Numbers are decimal or 0x-prefixed hexadecimal. One line goes to standard
-// output (binary mode, LF): the primitive's result as a signed decimal; for
-// gettext the text as a JSON string; for readtext "1" or "0" (whether the box
-// answered), a blank and the JSON string. Exit code 0, or 2 on misuse.
+// Numbers are decimal or 0x-prefixed hexadecimal. Each command prints one
+// line of ASCII JSON on standard output (binary mode, LF):
+//   {"cmd":"settext","result":N}            the primitive's result
+//   {"cmd":"key","result":N,"scan":S}       S: the scan code the system maps vk to
+//   {"cmd":"click","result":N}              likewise "dblclick"
+//   {"cmd":"gettext","null":0,"text":"...","len":L}
+//   {"cmd":"readtext","null":0,"answered":1,"text":"...","len":L}
+// "null" is 1 when the read returned no buffer; texts escape every unit
+// outside 0x20-0x7E as \uXXXX. A malformed command ends the run with the
+// usage on standard error and exit code 2; otherwise the exit code is 0.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
 
 #include "control.h"
-#include "front.h"
+#include "text16.h"
 
 namespace {
 
 constexpr int kMisuse = 2;
 
-bool parse_number(const wchar_t* text, long long* value) {
-    wchar_t* end = nullptr;
-    *value = wcstoll(text, &end, 0);
+bool parse_number(const char* text, long long* value) {
+    char* end = nullptr;
+    *value = strtoll(text, &end, 0);
     return end != text && *end == 0;
 }
 
-bool parse_hwnd(const wchar_t* text, HWND* hwnd) {
-    wchar_t* end = nullptr;
-    unsigned long long value = wcstoull(text, &end, 0);
+bool parse_hwnd(const char* text, HWND* hwnd) {
+    char* end = nullptr;
+    unsigned long long value = strtoull(text, &end, 0);
     *hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
     return end != text && *end == 0;
 }
 
-// Hexadecimal UTF-8 bytes to UTF-16; empty on a malformed argument.
-std::wstring text_from_hex(const wchar_t* hex) {
-    std::string bytes;
-    size_t n = wcslen(hex);
-    if (n % 2 != 0) return L"";
-    for (size_t i = 0; i < n; i += 2) {
-        wchar_t pair[3] = {hex[i], hex[i + 1], 0};
-        wchar_t* end = nullptr;
-        long byte = wcstol(pair, &end, 16);
-        if (*end != 0) return L"";
-        bytes += static_cast<char>(byte);
+bool parse_units(const char* hex, std::wstring* text) {
+    text->clear();
+    if (strcmp(hex, "-") == 0) return true;
+    size_t n = strlen(hex);
+    if (n == 0 || n % 4 != 0) return false;
+    for (size_t i = 0; i < n; i += 4) {
+        char unit[5] = {hex[i], hex[i + 1], hex[i + 2], hex[i + 3], 0};
+        char* end = nullptr;
+        unsigned long value = strtoul(unit, &end, 16);
+        if (*end != 0) return false;
+        text->push_back(static_cast<wchar_t>(value));
     }
-    if (bytes.empty()) return L"";
-    int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                    nullptr, 0);
-    std::wstring text(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
-                        units);
-    return text;
+    return true;
 }
 
-int print_text(const WCHAR* text, bool answered, bool with_answer) {
-    if (with_answer) printf("%d ", answered ? 1 : 0);
-    static const WCHAR empty[] = {0};
-    write_json_escaped(stdout, text ? text : empty);
-    putchar('\n');
-    return 0;
+void print_json_text(const WCHAR* text) {
+    putchar('"');
+    for (size_t i = 0; text && text[i]; ++i) {
+        unsigned unit = static_cast<unsigned>(text[i]);
+        if (unit == '"' || unit == '\\')
+            printf("\\%c", static_cast<char>(unit));
+        else if (unit >= 0x20 && unit < 0x7F)
+            putchar(static_cast<int>(unit));
+        else
+            printf("\\u%04x", unit);
+    }
+    putchar('"');
 }
 
-int run_text_read(HWND hwnd, bool with_answer) {
+void run_text_read(HWND hwnd, bool with_answer) {
     bool answered = false;
     WCHAR* text = with_answer ? read_edit_text_alloc(hwnd, &answered) : get_edit_text_alloc(hwnd);
-    print_text(text, answered, with_answer);
+    printf("{\"cmd\":\"%s\",\"null\":%d,", with_answer ? "readtext" : "gettext", text ? 0 : 1);
+    if (with_answer) printf("\"answered\":%d,", answered ? 1 : 0);
+    printf("\"text\":");
+    print_json_text(text);
+    printf(",\"len\":%u}\n", static_cast<unsigned>(text16_len(text)));
     free(text);
-    return 0;
 }
 
-int run_click(HWND hwnd, const wchar_t* x_text, const wchar_t* y_text, bool double_click) {
-    long long x = 0, y = 0;
-    if (!parse_number(x_text, &x) || !parse_number(y_text, &y)) return kMisuse;
-    printf("%lld\n", static_cast<long long>(click_client(hwnd, static_cast<int32_t>(x),
-                                                         static_cast<int32_t>(y), double_click)));
-    return 0;
-}
-
-int run_command(int argc, wchar_t** argv) {
+// Runs the command at argv[i]; returns how many arguments it took, 0 on misuse.
+int run_command(char** argv, int i, int argc) {
+    const char* name = argv[i];
+    const int left = argc - i - 1;
     HWND hwnd = nullptr;
-    if (argc < 3 || !parse_hwnd(argv[2], &hwnd)) return kMisuse;
-    const wchar_t* command = argv[1];
-    if (wcscmp(command, L"gettext") == 0) return run_text_read(hwnd, false);
-    if (wcscmp(command, L"readtext") == 0) return run_text_read(hwnd, true);
-    if (argc < 4) return kMisuse;
-    if (wcscmp(command, L"settext") == 0) {
-        printf("%d\n", set_edit_text_safe(hwnd, argv[3]));
-        return 0;
+    if (left < 1 || !parse_hwnd(argv[i + 1], &hwnd)) return 0;
+    if (strcmp(name, "gettext") == 0 || strcmp(name, "readtext") == 0) {
+        run_text_read(hwnd, strcmp(name, "readtext") == 0);
+        return 2;
     }
-    if (wcscmp(command, L"settext-hex") == 0) {
-        std::wstring text = text_from_hex(argv[3]);
-        printf("%d\n", set_edit_text_safe(hwnd, text.c_str()));
-        return 0;
+    if (strcmp(name, "settext") == 0) {
+        std::wstring text;
+        if (left < 2 || !parse_units(argv[i + 2], &text)) return 0;
+        printf("{\"cmd\":\"settext\",\"result\":%d}\n", set_edit_text_safe(hwnd, text.c_str()));
+        return 3;
     }
-    if (wcscmp(command, L"key") == 0) {
-        long long vk = 0;
-        if (!parse_number(argv[3], &vk)) return kMisuse;
-        printf("%d\n", post_key_formal(hwnd, static_cast<UINT>(vk)));
-        return 0;
+    long long a = 0, b = 0;
+    if (strcmp(name, "key") == 0) {
+        if (left < 2 || !parse_number(argv[i + 2], &a)) return 0;
+        const UINT vk = static_cast<UINT>(a);
+        const BOOL result = post_key_formal(hwnd, vk);
+        printf("{\"cmd\":\"key\",\"result\":%d,\"scan\":%u}\n", result,
+               MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+        return 3;
     }
-    if (argc < 5) return kMisuse;
-    if (wcscmp(command, L"click") == 0) return run_click(hwnd, argv[3], argv[4], false);
-    if (wcscmp(command, L"dblclick") == 0) return run_click(hwnd, argv[3], argv[4], true);
-    return kMisuse;
+    const bool dbl = strcmp(name, "dblclick") == 0;
+    if ((!dbl && strcmp(name, "click") != 0) || left < 3 || !parse_number(argv[i + 2], &a) ||
+        !parse_number(argv[i + 3], &b))
+        return 0;
+    const LRESULT result =
+        click_client(hwnd, static_cast<int32_t>(a), static_cast<int32_t>(b), dbl);
+    printf("{\"cmd\":\"%s\",\"result\":%lld}\n", name, static_cast<long long>(result));
+    return 4;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
-    int rc = run_command(argc, argv);
-    if (rc == kMisuse)
-        fputs("Usage: primitives_driver settext|settext-hex|key|click|dblclick|gettext|readtext "
-              "<hwnd> [args]\n",
-              stderr);
-    fflush(stdout);
-    return rc;
+    for (int i = 1; i < argc;) {
+        const int used = run_command(argv, i, argc);
+        if (used == 0) {
+            fflush(stdout);
+            fprintf(stderr, "Usage: primitives_driver {settext <hwnd> <units>|key <hwnd> <vk>|"
+                            "click <hwnd> <x> <y>|dblclick <hwnd> <x> <y>|gettext <hwnd>|"
+                            "readtext <hwnd>}...\n");
+            return kMisuse;
+        }
+        i += used;
+        fflush(stdout);
+    }
+    return 0;
 }
