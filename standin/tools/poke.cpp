@@ -142,55 +142,90 @@ void cmd_key(output& out, HWND h, UINT vk)
     put_num(out, "ok", ok);
 }
 
+// One command's arguments after its name; `extra` is the optional timeout.
+struct command_args {
+    WCHAR** v;
+    UINT extra;
+};
+
+HWND hwnd_arg(const command_args& a) { return parse_hwnd(a.v[0]); }
+UINT timeout_arg(const command_args& a) { return a.extra ? a.extra : kDefaultTimeoutMs; }
+
+void run_fg(output& out, const command_args&) { put_num(out, "hwnd", reinterpret_cast<uintptr_t>(GetForegroundWindow())); }
+void run_sleep(output&, const command_args& a) { Sleep(static_cast<DWORD>(parse_number(a.v[0]))); }
+void run_class(output& out, const command_args& a) { cmd_window_text(out, hwnd_arg(a), true); }
+void run_title(output& out, const command_args& a) { cmd_window_text(out, hwnd_arg(a), false); }
+void run_visible(output& out, const command_args& a) { put_num(out, "value", IsWindowVisible(hwnd_arg(a)) != 0); }
+void run_iswindow(output& out, const command_args& a) { put_num(out, "value", IsWindow(hwnd_arg(a)) != 0); }
+void run_parent(output& out, const command_args& a) { put_num(out, "value", reinterpret_cast<uintptr_t>(GetParent(hwnd_arg(a)))); }
+void run_showna(output&, const command_args& a) { ShowWindow(hwnd_arg(a), SW_SHOWNOACTIVATE); }
+void run_setfg(output& out, const command_args& a) { put_num(out, "ok", SetForegroundWindow(hwnd_arg(a)) != 0); }
+void run_gettext(output& out, const command_args& a) { cmd_gettext(out, hwnd_arg(a), timeout_arg(a)); }
+void run_gettextn(output& out, const command_args& a) { cmd_gettext_capacity(out, hwnd_arg(a), parse_number(a.v[1]) & 0xFFFFF); }
+void run_key(output& out, const command_args& a) { cmd_key(out, hwnd_arg(a), static_cast<UINT>(parse_number(a.v[1]))); }
+
+void run_click(output& out, const command_args& a, bool dbl)
+{
+    cmd_click(out, hwnd_arg(a), static_cast<int>(parse_number(a.v[1])), static_cast<int>(parse_number(a.v[2])), dbl);
+}
+void run_single_click(output& out, const command_args& a) { run_click(out, a, false); }
+void run_double_click(output& out, const command_args& a) { run_click(out, a, true); }
+
+void run_write(output& out, const command_args& a, UINT msg)
+{
+    std::wstring text = parse_text(a.v[1]);
+    DWORD_PTR r = 0;
+    put_num(out, "ok", send_timeout(hwnd_arg(a), msg, 1, reinterpret_cast<LPARAM>(text.c_str()), kDefaultTimeoutMs, r));
+}
+void run_replacesel(output& out, const command_args& a) { run_write(out, a, EM_REPLACESEL); }
+void run_settext(output& out, const command_args& a) { run_write(out, a, WM_SETTEXT); }
+
+void run_send(output& out, const command_args& a)
+{
+    DWORD_PTR r = 0;
+    put_num(out, "ok", send_timeout(hwnd_arg(a), static_cast<UINT>(parse_number(a.v[1])), parse_number(a.v[2]),
+                                    static_cast<LPARAM>(parse_number(a.v[3])), timeout_arg(a), r));
+    put_num(out, "result", r);
+}
+
+void run_post(output& out, const command_args& a)
+{
+    put_num(out, "ok", PostMessageW(hwnd_arg(a), static_cast<UINT>(parse_number(a.v[1])), parse_number(a.v[2]),
+                                    static_cast<LPARAM>(parse_number(a.v[3]))) != 0);
+}
+
+struct command {
+    const WCHAR* name;
+    int args;              // required arguments after the name
+    bool timeout;          // a further optional timeout in ms
+    void (*run)(output&, const command_args&);
+};
+
+constexpr command kCommands[] = {
+    {L"fg", 0, false, run_fg}, {L"sleep", 1, false, run_sleep}, {L"class", 1, false, run_class},
+    {L"title", 1, false, run_title}, {L"visible", 1, false, run_visible}, {L"iswindow", 1, false, run_iswindow},
+    {L"parent", 1, false, run_parent}, {L"showna", 1, false, run_showna}, {L"setfg", 1, false, run_setfg},
+    {L"gettext", 1, true, run_gettext}, {L"gettextn", 2, false, run_gettextn}, {L"key", 2, false, run_key},
+    {L"click", 3, false, run_single_click}, {L"dblclick", 3, false, run_double_click},
+    {L"replacesel", 2, false, run_replacesel}, {L"settext", 2, false, run_settext},
+    {L"send", 4, true, run_send}, {L"post", 4, false, run_post},
+};
+
 // Runs the command at argv[i]; returns how many arguments it used, 0 on error.
 int run_command(int argc, WCHAR** argv, int i, output& out)
 {
-    std::wstring cmd = argv[i];
-    auto arg = [&](int k) { return i + k < argc ? argv[i + k] : nullptr; };
-    auto need = [&](int k) { for (int j = 1; j <= k; ++j) if (!arg(j)) return false; return true; };
-    auto opt_timeout = [&](int k) { return arg(k) && iswdigit(arg(k)[0]) ? static_cast<UINT>(parse_number(arg(k))) : 0u; };
-    ULONGLONG t0 = GetTickCount64();
-    int used = 0;
-    if (cmd == L"fg") { put_num(out, "hwnd", reinterpret_cast<uintptr_t>(GetForegroundWindow())); used = 1; }
-    else if (cmd == L"sleep" && need(1)) { Sleep(static_cast<DWORD>(parse_number(arg(1)))); used = 2; }
-    else if (!need(1)) return 0;
-    else if (cmd == L"class" || cmd == L"title") { cmd_window_text(out, parse_hwnd(arg(1)), cmd == L"class"); used = 2; }
-    else if (cmd == L"visible") { put_num(out, "value", IsWindowVisible(parse_hwnd(arg(1))) != 0); used = 2; }
-    else if (cmd == L"iswindow") { put_num(out, "value", IsWindow(parse_hwnd(arg(1))) != 0); used = 2; }
-    else if (cmd == L"parent") { put_num(out, "value", reinterpret_cast<uintptr_t>(GetParent(parse_hwnd(arg(1))))); used = 2; }
-    else if (cmd == L"showna") { ShowWindow(parse_hwnd(arg(1)), SW_SHOWNOACTIVATE); used = 2; }
-    else if (cmd == L"setfg") { put_num(out, "ok", SetForegroundWindow(parse_hwnd(arg(1))) != 0); used = 2; }
-    else if (cmd == L"gettext") {
-        UINT t = opt_timeout(2);
-        cmd_gettext(out, parse_hwnd(arg(1)), t ? t : kDefaultTimeoutMs);
-        used = t ? 3 : 2;
-    } else if (cmd == L"gettextn" && need(2)) {
-        cmd_gettext_capacity(out, parse_hwnd(arg(1)), static_cast<WPARAM>(parse_number(arg(2)) & 0xFFFFF));
-        used = 3;
-    } else if (cmd == L"key" && need(2)) { cmd_key(out, parse_hwnd(arg(1)), static_cast<UINT>(parse_number(arg(2)))); used = 3; }
-    else if ((cmd == L"click" || cmd == L"dblclick") && need(3)) {
-        cmd_click(out, parse_hwnd(arg(1)), static_cast<int>(parse_number(arg(2))), static_cast<int>(parse_number(arg(3))), cmd == L"dblclick");
-        used = 4;
-    } else if ((cmd == L"replacesel" || cmd == L"settext") && need(2)) {
-        std::wstring text = parse_text(arg(2));
-        DWORD_PTR r = 0;
-        put_num(out, "ok", send_timeout(parse_hwnd(arg(1)), cmd == L"settext" ? WM_SETTEXT : EM_REPLACESEL, 1,
-                                        reinterpret_cast<LPARAM>(text.c_str()), kDefaultTimeoutMs, r));
-        used = 3;
-    } else if (cmd == L"send" && need(4)) {
-        UINT t = opt_timeout(5);
-        DWORD_PTR r = 0;
-        put_num(out, "ok", send_timeout(parse_hwnd(arg(1)), static_cast<UINT>(parse_number(arg(2))), parse_number(arg(3)),
-                                        static_cast<LPARAM>(parse_number(arg(4))), t ? t : kDefaultTimeoutMs, r));
-        put_num(out, "result", r);
-        used = t ? 6 : 5;
-    } else if (cmd == L"post" && need(4)) {
-        put_num(out, "ok", PostMessageW(parse_hwnd(arg(1)), static_cast<UINT>(parse_number(arg(2))), parse_number(arg(3)),
-                                        static_cast<LPARAM>(parse_number(arg(4)))) != 0);
-        used = 5;
+    for (const command& c : kCommands) {
+        if (wcscmp(argv[i], c.name) != 0) continue;
+        if (i + c.args >= argc) return 0;
+        command_args a{argv + i + 1, 0};
+        int used = 1 + c.args;
+        if (c.timeout && i + used < argc && iswdigit(argv[i + used][0])) a.extra = static_cast<UINT>(parse_number(argv[i + used++]));
+        ULONGLONG t0 = GetTickCount64();
+        c.run(out, a);
+        put_num(out, "ms", GetTickCount64() - t0);
+        return used;
     }
-    put_num(out, "ms", GetTickCount64() - t0);
-    return used;
+    return 0;
 }
 
 }  // namespace
