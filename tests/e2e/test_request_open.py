@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import Standin, assert_traffic, expect, prefix_from_env  # noqa: E402
 from harness.requests import (MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_LONG,  # noqa: E402
-                              NEEDS_OPEN_ROOM_SHORT, run_request)
+                              NEEDS_OPEN_ROOM_SHORT, crlf, run_request, success_doc)
 
 VK_RETURN, VK_DOWN = 0x0D, 0x28
 SCAN_RETURN, SCAN_DOWN = 0x1C, 0x50
@@ -143,7 +143,8 @@ class SearchBoxTest(OpenRoomTestCase):
         run = self.run_request(room="가나다", resolved_name=name, tab="가족", message="안녕\nhi")
         room = s.room(name)
         self.assertSuccess(run, room, opened=True)
-        self.assertEqual(run.doc["match_score"], 100)
+        self.assertEqual(run.raw, success_doc("draft_written", name, 100, room.hwnd, room.input, "",
+                                              crlf("안녕\nhi"), crlf("안녕\nhi"), opened_new_window=True))
         assert_traffic(self, self.traffic(s, "search_box", mark), search_box_traffic(query))
         self.assertSearchEnded(s, mark)
         assert_traffic(self, self.story(s, mark), [
@@ -172,10 +173,13 @@ class SearchBoxTest(OpenRoomTestCase):
     def test_room_is_typed_when_resolved_name_is_empty(self):
         s = self.start('known "Beta"\nsearch "Beta" "Beta"\nsearch "" "Lobby"\n')
         mark = s.mark()
-        run = self.run_request(room="Beta", resolved_name="", message="m")
-        self.assertSuccess(run, s.room("Beta"), opened=True)
+        run = self.run_request(room="Beta", resolved_name="", message="m", send=True)
+        self.assertSuccess(run, s.room("Beta"), opened=True, status="sent")
         self.assertEqual(run.doc["match_score"], 95)
         assert_traffic(self, self.traffic(s, "search_box", mark), search_box_traffic("Beta"))
+        sent = s.wait_for(lambda e: e.name == "send", since=mark)
+        self.assertEqual((sent["room"], sent["text"]), ("Beta", "m"))
+        self.assertEqual(s.find(lambda e: e.name == "opened" and e["room"] == "Lobby"), [])
         self.assertNoFocusChange(s)
 
     def test_hidden_search_box_is_shown_without_activation(self):
