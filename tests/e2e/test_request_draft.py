@@ -27,8 +27,9 @@ ENTER_UP_LPARAM = 0xC01C0001        # plus previous-state and transition bits
 SELECT_ALL = 0xFFFFFFFFFFFFFFFF     # EM_SETSEL's -1 as the stand-in logs it
 EN_CHANGE = 0x0300
 PLACEHOLDER = "메시지 입력"
-ROOM_EVENTS = ("enter", "send", "emptied", "closed")
+ROOM_EVENTS = ("enter", "send", "emptied", "closed", "hang", "hang_end")
 SEND_POLLS = 15
+BARRIER_FIRST = 0x7000
 
 
 def units(text):
@@ -79,6 +80,12 @@ def close_room(room):
             expect("closed", hwnd=room.hwnd, by="close")]
 
 
+def is_barrier(event):
+    """A WM_COMMAND the tests post themselves to see that the queue was worked off."""
+    return (event.name == "msg" and event["name"] == "WM_COMMAND" and event["lparam"] == 0
+            and BARRIER_FIRST <= event["wparam"] < BARRIER_FIRST + 0x1000)
+
+
 def names(events):
     return [e.get("name", e.name) for e in events]
 
@@ -97,7 +104,7 @@ class RequestCase(unittest.TestCase):
         cls.s.start()
         cls.addClassCleanup(cls.s.stop)
         cls.main = cls.s.hwnd("main")
-        cls.barrier = 0x7000
+        cls.barrier = BARRIER_FIRST
 
     def request(self, request):
         """Run one request; returns its result and everything the stand-in logged meanwhile."""
@@ -111,19 +118,20 @@ class RequestCase(unittest.TestCase):
                          "activation or focus changed during %r" % request)
         return run, events
 
-    def settle(self, mark):
+    def settle(self, mark, thread_window=None):
         """Everything logged since mark, once all that chatdraft posted has been handled.
 
-        A message posted to the main window after the run queues behind
-        chatdraft's posts on the same thread; when it is logged, they are done.
+        A message posted after the run to a window of the same thread (the
+        main window, or a room that lives on a thread of its own) queues
+        behind chatdraft's posts; when it is logged, they are done.
         """
+        target = thread_window or self.main
         type(self).barrier += 1
         token = self.barrier
-        poke("post", self.main, WM_COMMAND, token, 0, prefix=self.prefix)
+        poke("post", target, WM_COMMAND, token, 0, prefix=self.prefix)
         self.s.wait_for(lambda e: e.name == "msg" and e["name"] == "WM_COMMAND"
-                        and e["hwnd"] == self.main and e["wparam"] == token, since=mark)
-        return [e for e in self.s.since(mark)
-                if not (e.name == "msg" and e["hwnd"] == self.main and e["wparam"] == token)]
+                        and e["hwnd"] == target and e["wparam"] == token, since=mark)
+        return [e for e in self.s.since(mark) if not is_barrier(e)]
 
     def room_traffic(self, events, room):
         """Messages to the room and its input box, and the room's own events, in log order."""
@@ -170,6 +178,7 @@ class SelectionTest(RequestCase):
         self.assertEqual(["left", "right"], sorted(self.box_text(r) for r in twins))
 
     def test_weak_match_is_refused_only_for_sending(self):
+        harbor = self.s.room("Old Harbor View")
         refused = [
             ("contains the query", {"room": "Harbor", "message": "m", "send": True}, 40,
              ["Old Harbor View"]),
@@ -184,7 +193,6 @@ class SelectionTest(RequestCase):
                 self.assertEqual(ambiguous_room_doc(top, titles), run.raw)
                 self.assertUntouched(events)
 
-        harbor = self.s.room("Old Harbor View")
         run, events = self.request({"room": "Harbor", "message": "harbor note"})
         self.assertEqual(success_doc("draft_written", "Old Harbor View", 40, harbor.hwnd, harbor.input,
                                      previous="", written="harbor note", remaining="harbor note"),
@@ -317,6 +325,9 @@ class WriteMismatchTest(RequestCase):
     SCENARIO = "\n".join([
         'room "Mangled"',
         'room "Hidden text" draft="before"',
+        # Each stops reading its queue for 3 s, 50 ms after chatdraft's first
+        # read: between the write and the readback 100 ms later.
+        'rooms 3 "Frozen %d" hang=input:50 hang_for=3000',
     ])
 
     def test_readback_that_differs_stops_before_enter(self):
@@ -338,6 +349,31 @@ class WriteMismatchTest(RequestCase):
                                + read_box(box_after))
                 self.assertOnlyRoomTouched(events, room)
                 self.assertEqual(box_after, self.box_text(room))
+
+    def test_box_that_stops_answering_after_the_write_is_a_mismatch(self):
+        message = "will it stick"
+        for attempt in (1, 2, 3):
+            room = self.s.room("Frozen %d" % attempt)
+            mark = self.s.mark()
+            run, _ = self.request({"room": room.title, "message": message, "send": True,
+                                   "close_after": True})
+            # Whatever chatdraft posted is handled once the room reads its queue again.
+            self.s.wait_for(lambda e: e.name == "hang_end" and e["hwnd"] == room.hwnd, since=mark)
+            events = self.settle(mark, room.hwnd)
+            traffic = self.room_traffic(events, room)
+            kinds = names(traffic)
+            if "WM_COMMAND" in kinds and kinds.index("hang") > kinds.index("WM_COMMAND"):
+                break
+        else:
+            self.skipTest("the stand-in stopped before the write was done in every attempt")
+        self.assertEqual(write_mismatch_doc(room.title, ""), run.raw)
+        # The readback waits out its time-out; its late length query is the last message.
+        assert_traffic(self, traffic,
+                       read_box("") + write_box(room, message, message)
+                       + [expect("hang"), expect("hang_end"),
+                          expect("WM_GETTEXTLENGTH", optional=True, via="sent")])
+        self.assertGreaterEqual(run.seconds, 2.0)
+        self.assertOnlyRoomTouched(events, room)
 
 
 class SendTest(RequestCase):
