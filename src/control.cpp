@@ -345,11 +345,10 @@ open_result open_room_via_main_window(const request* req, const main_window_info
         record_existing_windows(req, info, existing);
         bool found = try_search_box(req, info, set, existing);
         if (!found) found = try_tab(req, info, set, existing);
-        *opened_new_window = found;
         drop_closed_candidates(set, existing);
+        *opened_new_window = found && success_test_passes(set);
     }
     if (set->count == 0) {
-        *opened_new_window = false;
         write_needs_open_room_long_doc(out);
         return open_result::document_written;
     }
@@ -454,7 +453,15 @@ void select_room_and_write_draft(const room_match_set* set, const request* req,
     const room_candidate* top = &set->candidates[0];
     const WCHAR* message = req->message ? req->message : kEmptyText;
     draft_texts texts{};
-    texts.previous = get_edit_text_alloc(top->input_hwnd);
+    bool previous_answered = false;
+    texts.previous = read_edit_text_alloc(top->input_hwnd, &previous_answered);
+    // A box too busy to answer may still hold a draft: writing would lose it
+    // unless the request overwrites whatever is there.
+    if (!previous_answered && !req->clear && !req->force) {
+        write_write_mismatch_doc(out, top->title, kEmptyText);
+        release_draft_texts(&texts);
+        return;
+    }
     const bool any_flag = req->clear || req->append || req->force;
     if (!any_flag && !text16_empty(texts.previous) &&
         !text_equals_normalized(texts.previous, message)) {
