@@ -222,13 +222,15 @@ class DraftsTest(ProbeTestCase):
                 self.assertEqual(seen, [("WM_GETTEXTLENGTH", "sent"), ("WM_GETTEXT", "sent")][:reads])
         self.assertNoFocusEvents(s)
 
-    def test_huge_reported_lengths(self):
+    def test_huge_lengths_and_a_hung_room(self):
         s = self.start('room "Max" huge=0x7FFFFFFFFFFFFFFF draft="small"\n'
-                       'room "Big" huge=100000000 draft="big\\ntext"\nroom "Normal" draft="n"\n')
+                       'room "Big" huge=100000000 draft="big\\ntext"\nroom "Normal" draft="n"\n'
+                       'room "Frozen" hang=ready hang_for=forever draft="unseen"\n')
         rooms = {s.room(t).hwnd: (s.room(t).input, t, d)
-                 for t, d in (("Max", "small"), ("Big", "big\r\ntext"), ("Normal", "n"))}
+                 for t, d in (("Max", "small"), ("Big", "big\r\ntext"), ("Normal", "n"), ("Frozen", ""))}
         mark = s.mark()
         r = self.chatdraft("--probe")
+        # The frozen room costs one time-out of 2 s; nothing else may take long.
         self.assertLess(r.seconds, 15)
         self.assertDocument(r.stdout[:-2] + b"\n", probe_head(s.hwnd("main"), self.pid(s), "ready"), rooms)
         reads = {e["room"]: e["wparam"] for e in s.messages(since=mark, name="WM_GETTEXT")}
