@@ -59,10 +59,13 @@ def write_box(room, text, box_after, fallback=False):
 
 
 def press_enter(box_text, mode, sends):
-    """The posted Enter pair with what the stand-in does on the key-down.
+    """The posted key-down of Enter with what the stand-in does on it.
 
-    The carriage return the stand-in's own TranslateMessage makes of the
-    key-down is queued before or after the key-up, depending on timing.
+    The key-up, and the carriage return that the stand-in's own
+    TranslateMessage makes of the key-down, are posted messages the stand-in
+    takes after any message sent to it meanwhile (a poll of the box, when
+    sending a long text takes a while): RequestCase.assertRoomTraffic checks
+    them apart from the ordered table.
     """
     table = [expect("WM_KEYDOWN", via="posted", wparam=VK_RETURN, lparam=ENTER_DOWN_LPARAM),
              expect("enter", text=box_text, mode=mode)]
@@ -70,9 +73,7 @@ def press_enter(box_text, mode, sends):
         table.append(expect("send", text=box_text))
         if mode == "normal":
             table.append(expect("emptied"))
-    return table + [expect("WM_CHAR", optional=True, via="posted", wparam=0x0D),
-                    expect("WM_KEYUP", via="posted", wparam=VK_RETURN, lparam=ENTER_UP_LPARAM),
-                    expect("WM_CHAR", optional=True, via="posted", wparam=0x0D)]
+    return table
 
 
 def close_room(room):
@@ -84,6 +85,13 @@ def is_barrier(event):
     """A WM_COMMAND the tests post themselves to see that the queue was worked off."""
     return (event.name == "msg" and event["name"] == "WM_COMMAND" and event["lparam"] == 0
             and BARRIER_FIRST <= event["wparam"] < BARRIER_FIRST + 0x1000)
+
+
+def scenario_text(text):
+    """A text in the stand-in's scenario syntax."""
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
+    escaped = escaped.replace("\r", "\\r").replace("\t", "\\t")
+    return '"%s"' % "".join(c if ord(c) >= 0x20 else "\\u%04x" % ord(c) for c in escaped)
 
 
 def names(events):
@@ -139,6 +147,22 @@ class RequestCase(unittest.TestCase):
                 if (e.name == "msg" and e["hwnd"] in (room.hwnd, room.input))
                 or (e.name in ROOM_EVENTS and e["hwnd"] == room.hwnd)]
 
+    def assertRoomTraffic(self, events, room, table):
+        """The room's traffic follows the table; each Enter key-down has one key-up after it."""
+        traffic = self.room_traffic(events, room)
+        ordered = [e for e in traffic if e.get("name") not in ("WM_KEYUP", "WM_CHAR")]
+        assert_traffic(self, ordered, table)
+        downs = [i for i, e in enumerate(traffic) if e.get("name") == "WM_KEYDOWN"]
+        ups = [i for i, e in enumerate(traffic) if e.get("name") == "WM_KEYUP"]
+        self.assertEqual(len(downs), len(ups), "key-downs and key-ups of Enter")
+        for down, up in zip(downs, ups):
+            self.assertLess(down, up)
+            self.assertEqual(("posted", VK_RETURN, ENTER_UP_LPARAM),
+                             (traffic[up]["via"], traffic[up]["wparam"], traffic[up]["lparam"]))
+        chars = [e for e in traffic if e.get("name") == "WM_CHAR"]
+        self.assertLessEqual(len(chars), len(downs))
+        self.assertTrue(all(e["wparam"] == 0x0D for e in chars), [e.line for e in chars])
+
     def assertOnlyRoomTouched(self, events, room):
         others = [e.line for e in events if e.name in ("msg",) + ROOM_EVENTS
                   and e not in self.room_traffic(events, room)]
@@ -164,6 +188,12 @@ class SelectionTest(RequestCase):
         'room "Alpha, Beta"',         # "Alpha" before a comma: 40
         'room "Lakeside Club"',       # "Lake" as prefix: 80, "lakeside" resolved: 85
         'room "Riverside Club"',
+        # Created in this order, scanned newest first: P, Q, U at 40, then R, S at 80.
+        'room "Gamma S"',
+        'room "Gamma R"',
+        'room "Big Gamma U"',
+        'room "Big Gamma Q"',
+        'room "Big Gamma P"',
     ])
 
     def test_ties_are_ambiguous_with_every_candidate_in_order(self):
@@ -176,6 +206,14 @@ class SelectionTest(RequestCase):
                 self.assertEqual(expected, run.raw)
                 self.assertUntouched(events)
         self.assertEqual(["left", "right"], sorted(self.box_text(r) for r in twins))
+
+    def test_candidates_follow_the_exchange_sort(self):
+        # Each later entry that scores higher is swapped into place: R and S
+        # move up, and U, which was swapped past P and Q, stays ahead of them.
+        run, events = self.request({"room": "Gamma", "message": "m"})
+        self.assertEqual(ambiguous_room_doc(80, ["Gamma R", "Gamma S", "Big Gamma U", "Big Gamma P",
+                                                 "Big Gamma Q"]), run.raw)
+        self.assertUntouched(events)
 
     def test_weak_match_is_refused_only_for_sending(self):
         harbor = self.s.room("Old Harbor View")
@@ -197,7 +235,7 @@ class SelectionTest(RequestCase):
         self.assertEqual(success_doc("draft_written", "Old Harbor View", 40, harbor.hwnd, harbor.input,
                                      previous="", written="harbor note", remaining="harbor note"),
                          run.raw)
-        assert_traffic(self, self.room_traffic(events, harbor),
+        self.assertRoomTraffic(events, harbor,
                        read_box("") + write_box(harbor, "harbor note", "harbor note")
                        + read_box("harbor note") + read_box("harbor note"))
         self.assertOnlyRoomTouched(events, harbor)
@@ -227,7 +265,7 @@ class SelectionTest(RequestCase):
         run, events = self.request({"room": "Solo", "message": "solo line", "send": True})
         self.assertEqual(success_doc("sent", "Solo", 95, solo.hwnd, solo.input,
                                      previous="solo line", written="solo line"), run.raw)
-        assert_traffic(self, self.room_traffic(events, solo),
+        self.assertRoomTraffic(events, solo,
                        read_box("solo line") + write_box(solo, "solo line", "solo line")
                        + read_box("solo line") + press_enter("solo line", "normal", sends=True)
                        + read_box("") + read_box(""))
@@ -235,61 +273,59 @@ class SelectionTest(RequestCase):
 
 
 class DraftRulesTest(RequestCase):
-    # name, the room's draft (scenario escapes), the request beyond its room,
-    # status or error, what chatdraft writes, what the box then holds
+    # name, the room's draft, the request beyond its room, status or error,
+    # the text chatdraft writes, what the box holds afterwards
     ROWS = [
-        ("clear with send", r"old draft", {"clear": True, "send": True, "message": "new"},
+        ("clear with send", "old draft", {"clear": True, "send": True, "message": "new"},
          "cleared", "", ""),
-        ("clear with append", r"one", {"clear": True, "append": True, "message": "x"},
+        ("clear with append", "one", {"clear": True, "append": True, "message": "x"},
          "cleared", "", ""),
-        ("clear with force and close", r"two", {"clear": True, "force": True, "message": "x",
-                                                "close_after": True},
+        ("clear with force and close", "two", {"clear": True, "force": True, "message": "x",
+                                               "close_after": True},
          "cleared", "", ""),
-        ("append with force", r"first line", {"append": True, "force": True, "message": "second"},
+        ("append with force", "first line", {"append": True, "force": True, "message": "second"},
          "draft_written", "first line\r\nsecond", "first line\r\nsecond"),
         ("append on an empty box", "", {"append": True, "message": "only line"},
          "draft_written", "only line", "only line"),
-        ("append onto one line", r"first line", {"append": True, "message": "second\nthird"},
+        ("append onto one line", "first line", {"append": True, "message": "second\nthird"},
          "draft_written", "first line\r\nsecond\nthird", "first line\r\nsecond\r\nthird"),
-        ("equal draft", r"same\ntext", {"message": "same\ntext"},
+        ("equal draft", "same\ntext", {"message": "same\ntext"},
          "draft_written", "same\ntext", "same\r\ntext"),
-        ("equal draft with a lone CR", r"same\ntext", {"message": "same\rtext"},
+        ("equal draft with a lone CR", "same\ntext", {"message": "same\rtext"},
          "draft_written", "same\rtext", "same\r\ntext"),
-        ("equal draft with CR LF, sent and closed", r"same\ntext",
+        ("equal draft with CR LF, sent and closed", "same\ntext",
          {"message": "same\r\ntext", "send": True, "close_after": True},
          "sent", "same\r\ntext", "same\r\ntext"),
-        ("force overwrites", r"old", {"force": True, "message": "new"},
+        ("force overwrites", "old", {"force": True, "message": "new"},
          "draft_written", "new", "new"),
-        ("force and send", r"old", {"force": True, "send": True, "message": "new one"},
+        ("force and send", "old", {"force": True, "send": True, "message": "new one"},
          "sent", "new one", "new one"),
         ("no message, empty box, send and close", "", {"send": True, "close_after": True},
          "draft_written", "", ""),
-        ("placeholder is an empty box", "placeholder", {"message": "hello"},
+        ("placeholder is an empty box", None, {"message": "hello"},
          "draft_written", "hello", "hello"),
-        ("different draft", r"keep me", {"message": "other", "send": True, "close_after": True},
-         "DRAFT_EXISTS", None, "keep me"),
-        ("blanks only", r"   ", {"message": "hi"}, "DRAFT_EXISTS", None, "   "),
-        ("no message", r"kept", {"close_after": True}, "DRAFT_EXISTS", None, "kept"),
-        ("trailing line break differs", r"line", {"message": "line\n"}, "DRAFT_EXISTS", None, "line"),
-        ("letter case differs", r"Hello", {"message": "hello"}, "DRAFT_EXISTS", None, "Hello"),
+        ("different draft", "keep me", {"message": "other", "send": True, "close_after": True},
+         "DRAFT_EXISTS", None, None),
+        ("blanks only", "   ", {"message": "hi"}, "DRAFT_EXISTS", None, None),
+        ("no message", "kept", {"close_after": True}, "DRAFT_EXISTS", None, None),
+        ("trailing line break differs", "line", {"message": "line\n"}, "DRAFT_EXISTS", None, None),
+        ("letter case differs", "Hello", {"message": "hello"}, "DRAFT_EXISTS", None, None),
+        ("quotes, backslash, tab and a control", 'say "hi"\t\\ \x01 끝', {"message": "x"},
+         "DRAFT_EXISTS", None, None),
     ]
 
     @staticmethod
     def title(index):
-        return "Draft room %c" % (ord("A") + index)
-
-    @classmethod
-    def scenario(cls):
-        lines = []
-        for i, (_, draft, *_rest) in enumerate(cls.ROWS):
-            option = "placeholder" if draft == "placeholder" else \
-                'draft="%s"' % draft if draft else ""
-            lines.append('room "%s" %s' % (cls.title(i), option))
-        return "\n".join(lines)
+        # Quote and backslash in every title: the documents must escape them.
+        return 'Draft "%c" room\\' % (ord("A") + index)
 
     @classmethod
     def setUpClass(cls):
-        cls.SCENARIO = cls.scenario()
+        lines = []
+        for i, (_, draft, *_rest) in enumerate(cls.ROWS):
+            option = "placeholder" if draft is None else "draft=" + scenario_text(draft) if draft else ""
+            lines.append("room %s %s" % (scenario_text(cls.title(i)), option))
+        cls.SCENARIO = "\n".join(lines)
         super().setUpClass()
 
     def test_flag_table(self):
@@ -297,28 +333,27 @@ class DraftRulesTest(RequestCase):
             with self.subTest(name):
                 title = self.title(i)
                 room = self.s.room(title)
-                previous = "" if draft in ("", "placeholder") else crlf(draft.replace(r"\n", "\n"))
-                box_before = PLACEHOLDER if draft == "placeholder" else previous
+                previous = crlf(draft or "")
+                box_before = PLACEHOLDER if draft is None else previous
                 run, events = self.request(dict(fields, room=title))
-                traffic = self.room_traffic(events, room)
                 self.assertOnlyRoomTouched(events, room)
                 if outcome == "DRAFT_EXISTS":
                     self.assertEqual(draft_exists_doc(title, previous), run.raw)
-                    assert_traffic(self, traffic, read_box(box_before))
-                    self.assertEqual(box_after, self.box_text(room))
+                    self.assertRoomTraffic(events, room, read_box(box_before))
+                    self.assertEqual(box_before, self.box_text(room))
                     continue
                 sends = outcome == "sent"
                 remaining = "" if sends else box_after
                 self.assertEqual(success_doc(outcome, title, 95, room.hwnd, room.input, previous,
                                              written=box_after, remaining=remaining), run.raw)
-                shown_after = box_after or (PLACEHOLDER if draft == "placeholder" else "")
+                shown_after = box_after or (PLACEHOLDER if draft is None else "")
                 table = read_box(box_before) + write_box(room, to_write, shown_after) + read_box(shown_after)
                 if sends:
                     table += press_enter(box_after, "normal", sends=True) + read_box("")
-                table += read_box(remaining)
+                table += read_box(remaining or (PLACEHOLDER if draft is None else ""))
                 if fields.get("close_after"):
                     table += close_room(room)
-                assert_traffic(self, traffic, table)
+                self.assertRoomTraffic(events, room, table)
 
 
 class WriteMismatchTest(RequestCase):
@@ -344,7 +379,7 @@ class WriteMismatchTest(RequestCase):
                 run, events = self.request(dict(fields, room=title, send=True, close_after=True))
                 self.assertEqual(write_mismatch_doc(title, readback), run.raw)
                 message = fields["message"]
-                assert_traffic(self, self.room_traffic(events, room),
+                self.assertRoomTraffic(events, room,
                                read_box(previous) + write_box(room, message, box_after, fallback=True)
                                + read_box(box_after))
                 self.assertOnlyRoomTouched(events, room)
@@ -368,10 +403,10 @@ class WriteMismatchTest(RequestCase):
             self.skipTest("the stand-in stopped before the write was done in every attempt")
         self.assertEqual(write_mismatch_doc(room.title, ""), run.raw)
         # The readback waits out its time-out; its late length query is the last message.
-        assert_traffic(self, traffic,
-                       read_box("") + write_box(room, message, message)
-                       + [expect("hang"), expect("hang_end"),
-                          expect("WM_GETTEXTLENGTH", optional=True, via="sent")])
+        self.assertRoomTraffic(events, room,
+                               read_box("") + write_box(room, message, message)
+                               + [expect("hang"), expect("hang_end"),
+                                  expect("WM_GETTEXTLENGTH", optional=True, via="sent")])
         self.assertGreaterEqual(run.seconds, 2.0)
         self.assertOnlyRoomTouched(events, room)
 
@@ -381,6 +416,7 @@ class SendTest(RequestCase):
         'room "Quick"',
         'room "Stuck" send=stuck',
         'room "Slow" send=delay:500',
+        'room "Long line"',
         'room "우리 가족"',
     ])
 
@@ -390,7 +426,7 @@ class SendTest(RequestCase):
                                     "close_after": True})
         self.assertEqual(success_doc("sent", "Quick", 95, room.hwnd, room.input, previous="",
                                      written="on my way", remaining=""), run.raw)
-        assert_traffic(self, self.room_traffic(events, room),
+        self.assertRoomTraffic(events, room,
                        read_box("") + write_box(room, "on my way", "on my way") + read_box("on my way")
                        + press_enter("on my way", "normal", sends=True)
                        + read_box("") + read_box("") + close_room(room))
@@ -403,7 +439,7 @@ class SendTest(RequestCase):
         self.assertEqual(success_doc("send_unconfirmed", "Stuck", 95, room.hwnd, room.input,
                                      previous="", written="still here", remaining="still here"),
                          run.raw)
-        assert_traffic(self, self.room_traffic(events, room),
+        self.assertRoomTraffic(events, room,
                        read_box("") + write_box(room, "still here", "still here") + read_box("still here")
                        + press_enter("still here", "stuck", sends=False)
                        + read_box("still here") * SEND_POLLS + read_box("still here") + close_room(room))
@@ -421,10 +457,23 @@ class SendTest(RequestCase):
         emptied = names(traffic).index("emptied")
         full_polls = sum(1 for e in traffic[:emptied] if e.get("name") == "WM_GETTEXT") - 2
         self.assertTrue(2 <= full_polls < SEND_POLLS, full_polls)
-        assert_traffic(self, traffic,
-                       read_box("") + write_box(room, "later", "later") + read_box("later")
-                       + press_enter("later", "delay", sends=True) + read_box("later") * full_polls
-                       + [expect("emptied")] + read_box("") + read_box(""))
+        self.assertRoomTraffic(events, room,
+                               read_box("") + write_box(room, "later", "later") + read_box("later")
+                               + press_enter("later", "delay", sends=True) + read_box("later") * full_polls
+                               + [expect("emptied")] + read_box("") + read_box(""))
+        self.assertOnlyRoomTouched(events, room)
+
+    def test_long_message_round_trips(self):
+        room = self.s.room("Long line")
+        message = "".join("%05d 가나다라마바사아자차카타파하\n" % i for i in range(1000)).rstrip("\n")
+        self.assertGreater(units(message), 20000)
+        run, events = self.request({"room": "Long line", "message": message, "send": True})
+        self.assertEqual(success_doc("sent", "Long line", 95, room.hwnd, room.input, previous="",
+                                     written=crlf(message), remaining=""), run.raw)
+        self.assertRoomTraffic(events, room,
+                               read_box("") + write_box(room, message, crlf(message))
+                               + read_box(crlf(message)) + press_enter(crlf(message), "normal", sends=True)
+                               + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
 
     def test_korean_lines_and_a_character_beyond_the_basic_plane_round_trip(self):
@@ -434,7 +483,7 @@ class SendTest(RequestCase):
         self.assertEqual(success_doc("sent", "우리 가족", 95, room.hwnd, room.input, previous="",
                                      written=crlf(message), remaining=""), run.raw)
         self.assertEqual([crlf(message)], [e["text"] for e in events if e.name == "send"])
-        assert_traffic(self, self.room_traffic(events, room),
+        self.assertRoomTraffic(events, room,
                        read_box("") + write_box(room, message, crlf(message)) + read_box(crlf(message))
                        + press_enter(crlf(message), "normal", sends=True) + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
