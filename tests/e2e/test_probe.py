@@ -171,6 +171,7 @@ class DraftsTest(ProbeTestCase):
         ("Placeholder's first word", PLACEHOLDER[:3], ""),
         ('Say "hi" \\ back\\', 'He said "no" in C:\\dir\\', ""),
         ("Ctl\x01title\ttab\x1f", "a\x01b\x08c\x0cd\x1fe\tf/g\x7fh", ""),
+        ("Two\nline\r\ntitle", "x", ""),
         ("가족 단톡방", "내일 봐요 ㅎㅎ", ""),
         ("Astral \U0001F600", "clef \U0001D11E smile \U0001F600", ""),
         ("Empty", None, ""),
