@@ -139,6 +139,40 @@ TEST(send_poll, box_that_stops_answering_or_closes_is_not_taken_as_sent) {
     }
 }
 
+TEST(previous_text, unread_draft_is_kept_unless_the_request_overwrites_anything) {
+    struct row {
+        const char* name;
+        bool append, force, clear;
+        const char* status;  // null: WRITE_MISMATCH, nothing written
+        std::u16string box_after;
+    } rows[] = {
+        {"no_flag", false, false, false, nullptr, u"mine"},
+        {"append", true, false, false, nullptr, u"mine"},
+        {"force", false, true, false, "draft_written", u"hi"},
+        {"clear", false, false, true, "cleared", u""},
+    };
+    for (const auto& r : rows) {
+        fake_desktop_scope scope;
+        draft_case c(u"mine");
+        c.box().silent_for = 1;  // the first read of the box times out
+        c.req.message = const_cast<WCHAR*>(u"hi");
+        c.req.append = r.append;
+        c.req.force = r.force;
+        c.req.clear = r.clear;
+        c.req.close_after = true;
+        const std::string doc = c.run();
+        if (r.status) {
+            EXPECT_EQ(doc, c.success(r.status, u"", r.box_after, r.box_after)) << r.name;
+        } else {
+            EXPECT_EQ(doc, capture_stream([&](FILE* out) { write_write_mismatch_doc(out, kTitle, u""); }))
+                << r.name;
+            EXPECT_FALSE(c.got(handle_of(c.room + 2), EM_SETSEL)) << r.name;
+            EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE)) << r.name;
+        }
+        EXPECT_EQ(c.box().text, r.box_after) << r.name;
+    }
+}
+
 TEST(readback, box_that_changes_the_text_gives_write_mismatch_and_no_enter) {
     fake_desktop_scope scope;
     draft_case c(u"");

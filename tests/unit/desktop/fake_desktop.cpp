@@ -176,6 +176,10 @@ LRESULT __wrap__Z19SendMessageTimeoutWP6HWND__jmljjPm(HWND hwnd, UINT msg, WPARA
     if (result) *result = 0;
     fake_window* w = window_at(hwnd);
     if (!w || !w->answers) return 0;
+    if (w->silent_for > 0) {
+        --w->silent_for;
+        return 0;
+    }
     LRESULT answer = answer_text_message(w, msg, wparam, lparam);
     if (result) *result = static_cast<DWORD_PTR>(answer);
     if (g_desk->react) g_desk->react(e);

@@ -21,6 +21,7 @@ struct fake_window {
     bool visible = true;
     bool alive = true;
     bool answers = true;       // false: every sent message fails (hung or gone)
+    int silent_for = 0;        // so many sent messages fail first (a busy client)
     bool empties_on_enter = false;
     bool shows_on_request = true;   // ShowWindow makes it visible
     intptr_t reported_length = INTPTR_MIN;  // otherwise: what WM_GETTEXTLENGTH claims
