@@ -442,6 +442,36 @@ void finish_success(const room_candidate* top, const request* req, bool opened_n
     write_success_doc(out, &report);
 }
 
+// The outcomes decided before the box is touched: a draft that could not be
+// read, a draft in the way, or no memory for the text to write. On the way
+// on, texts->previous and texts->to_write are set. True when refused.
+bool refused_before_writing(const room_candidate* top, const request* req, draft_texts* texts,
+                            FILE* out) {
+    const WCHAR* message = req->message ? req->message : kEmptyText;
+    bool previous_answered = false;
+    texts->previous = read_edit_text_alloc(top->input_hwnd, &previous_answered);
+    // A box too busy to answer may still hold a draft: writing would lose it
+    // unless the request overwrites whatever is there.
+    if (!previous_answered && !req->clear && !req->force) {
+        write_write_mismatch_doc(out, top->title, kEmptyText);
+        return true;
+    }
+    const bool any_flag = req->clear || req->append || req->force;
+    if (!any_flag && !text16_empty(texts->previous) &&
+        !text_equals_normalized(texts->previous, message)) {
+        write_draft_exists_doc(out, top->title, texts->previous);
+        return true;
+    }
+    texts->to_write = text_to_write_alloc(req, texts->previous, message);
+    if (!texts->to_write) {
+        // Nothing is written or sent without the text; report what the box holds.
+        texts->readback = get_edit_text_alloc(top->input_hwnd);
+        write_write_mismatch_doc(out, top->title, texts->readback ? texts->readback : kEmptyText);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void select_room_and_write_draft(const room_match_set* set, const request* req,
@@ -451,29 +481,8 @@ void select_room_and_write_draft(const room_match_set* set, const request* req,
         return;
     }
     const room_candidate* top = &set->candidates[0];
-    const WCHAR* message = req->message ? req->message : kEmptyText;
     draft_texts texts{};
-    bool previous_answered = false;
-    texts.previous = read_edit_text_alloc(top->input_hwnd, &previous_answered);
-    // A box too busy to answer may still hold a draft: writing would lose it
-    // unless the request overwrites whatever is there.
-    if (!previous_answered && !req->clear && !req->force) {
-        write_write_mismatch_doc(out, top->title, kEmptyText);
-        release_draft_texts(&texts);
-        return;
-    }
-    const bool any_flag = req->clear || req->append || req->force;
-    if (!any_flag && !text16_empty(texts.previous) &&
-        !text_equals_normalized(texts.previous, message)) {
-        write_draft_exists_doc(out, top->title, texts.previous);
-        release_draft_texts(&texts);
-        return;
-    }
-    texts.to_write = text_to_write_alloc(req, texts.previous, message);
-    if (!texts.to_write) {
-        // Nothing is written or sent without the text; report what the box holds.
-        texts.readback = get_edit_text_alloc(top->input_hwnd);
-        write_write_mismatch_doc(out, top->title, texts.readback ? texts.readback : kEmptyText);
+    if (refused_before_writing(top, req, &texts, out)) {
         release_draft_texts(&texts);
         return;
     }
