@@ -109,6 +109,19 @@ class HungRoomTest(FaultCase):
         self.assertEqual([], sends(s))
         assert_no_focus_change(self, s)
 
+    def test_draft_of_a_room_too_busy_to_answer_is_kept(self):
+        # The room is busy for 3.5 s from ready: chatdraft's first read of the
+        # box times out after 2 s, and the room answers again before Wine
+        # deems it hung (5 s). A draft that could not be read must not be
+        # overwritten as if the box were empty.
+        s = self.start_standin('room "Busy" hang=ready hang_for=3500 draft="user draft"\n')
+        doc = self.run_request('{"room":"Busy","message":"from chatdraft"}', HANG_BOUND)
+        s.wait_for(lambda e: e.name == "hang_end", timeout=10)
+        box = poke("gettext", s.room("Busy").input, prefix=self.prefix)[0]
+        self.assertEqual("user draft", box.get("text"), "the user's draft was overwritten: %r" % doc)
+        self.assertIn(doc.get("error_code"), ("WRITE_MISMATCH", "DRAFT_EXISTS"), doc)
+        assert_no_focus_change(self, s)
+
     def test_room_hanging_on_enter_is_not_reported_sent(self):
         s = self.start_standin('room "Stops" hang=enter\n')
         doc = self.run_request('{"room":"Stops","message":"hello","send":true}', HANG_BOUND)
