@@ -1,0 +1,258 @@
+"""chatdraft's benchmark: run times of chatdraft.exe under Wine beside the
+stand-in client, against a minimal program that only enumerates windows.
+
+    python3 bench/run.py [--runs N] [--build DIR] [--prefix DIR]
+
+Every case is run N times, interleaved round by round with the other cases
+of its scenario and with floor.exe, so that machine noise falls on all of
+them alike. The time of one run is from spawning `wine64 program` to its
+exit, as a calling program sees it. Each run's result is checked, so a
+table never reports a run that did the wrong thing.
+
+overhead = median - floor median (same scenario) - the path's fixed waits
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+
+from harness import Standin, ensure_prefix, poke, wine_env, wine_loader  # noqa: E402
+
+REQUEST_TARGET_MS = 5.0
+PROBE32_TARGET_MS = 15.0
+SIZE_TARGET = 300 * 1024
+RUN_TIMEOUT = 30.0
+
+# Fixed sleeps on each path, as the program's code takes them.
+READBACK_MS = 100          # after writing the input box
+SEND_POLL_MS = 100         # before each poll after Enter; the stand-in empties at once
+SEARCH_TEXT_MS = 300       # search text in, before Enter
+RESCAN_MS = 300            # before the re-scan after Enter
+END_SEARCH_MS = 80         # after the click that ends the search
+
+
+class Case:
+    def __init__(self, name, waits, target, args=None, request=None, check=None, reset=None,
+                 settle=None):
+        self.name = name
+        self.waits = waits          # ms of fixed sleeps on this path
+        self.target = target        # overhead target in ms, None for the floor
+        self.args = args            # command-line arguments, or None for a request
+        self.request = request      # request dict for request mode
+        self.check = check          # check(doc, standin) raises on a wrong result
+        self.reset = reset          # reset(standin) before each run, not timed
+        self.settle = settle        # settle(standin, doc) after each run, not timed
+        self.times = []
+
+
+def expect_status(status, **members):
+    def check(doc, _standin):
+        got = doc.get("status") if doc.get("status") != "error" else doc.get("error_code")
+        if got != status:
+            raise RuntimeError("expected %s, got %r" % (status, doc))
+        for key, value in members.items():
+            if doc.get(key) != value:
+                raise RuntimeError("expected %s=%r in %r" % (key, value, doc))
+    return check
+
+
+def expect_rooms(count):
+    def check(doc, _standin):
+        if doc.get("login_state") != "ready" or len(doc.get("open_rooms", ())) != count:
+            raise RuntimeError("expected a ready client with %d rooms, got %r" % (count, doc))
+    return check
+
+
+def empty_input(title):
+    def reset(standin):
+        poke("settext", standin.room(title).input, "", prefix=standin.prefix)
+    return reset
+
+
+def wait_room_closed(standin, doc):
+    hwnd = doc["window_hwnd"]
+    standin.wait_for(lambda e: e.name == "closed" and e["hwnd"] == hwnd, timeout=10, since=0)
+
+
+def floor_case():
+    return Case("floor (start, EnumWindows once)", 0, None, args=[])
+
+
+def probe_case(rooms, target):
+    return Case("--probe, %d rooms" % rooms, 0, target, args=["--probe", "out.json"],
+                check=expect_rooms(rooms))
+
+
+def scenarios():
+    """(scenario text, cases) in the order they are measured."""
+    draft = "draft_written, open room"
+    return [
+        ("", [floor_case(), probe_case(0, PROBE32_TARGET_MS)]),
+        ('room "Draft room"\nroom "Send room"\nroom "Exists room" draft="old draft"\n'
+         'room "Twin room"\nroom "Twin room"\n',
+         [floor_case(), probe_case(5, PROBE32_TARGET_MS),
+          Case(draft, READBACK_MS, REQUEST_TARGET_MS,
+               request={"room": "Draft room", "message": "hello"},
+               check=expect_status("draft_written"), reset=empty_input("Draft room")),
+          Case("sent, open room", READBACK_MS + SEND_POLL_MS, REQUEST_TARGET_MS,
+               request={"room": "Send room", "message": "hello", "send": True},
+               check=expect_status("sent")),
+          Case("DRAFT_EXISTS, open room", 0, REQUEST_TARGET_MS,
+               request={"room": "Exists room", "message": "new text"},
+               check=expect_status("DRAFT_EXISTS")),
+          Case("AMBIGUOUS_ROOM, open rooms", 0, REQUEST_TARGET_MS,
+               request={"room": "Twin room", "message": "x"},
+               check=expect_status("AMBIGUOUS_ROOM"))]),
+        ('rooms 32 "Room %d" draft="안녕하세요 내일 봐요"\n',
+         [floor_case(), probe_case(32, PROBE32_TARGET_MS)]),
+        ('known "Far room"\nsearch "Far room" "Far room"\n',
+         [floor_case(),
+          Case("draft_written, opened by search", SEARCH_TEXT_MS + RESCAN_MS + END_SEARCH_MS
+               + READBACK_MS, REQUEST_TARGET_MS,
+               request={"room": "Far room", "message": "hello", "close_after": True},
+               check=expect_status("draft_written", opened_new_window=True),
+               settle=wait_room_closed)]),
+        ('plain 1000 "Window %d"\nroom "Target room"\n',
+         [floor_case(),
+          Case("draft_written, 1000 other windows", READBACK_MS, REQUEST_TARGET_MS,
+               request={"room": "Target room", "message": "hello"},
+               check=expect_status("draft_written"), reset=empty_input("Target room"))]),
+    ]
+
+
+def timed_run(exe, args, prefix, cwd):
+    started = time.perf_counter()
+    proc = subprocess.Popen([wine_loader(), exe, *args], env=wine_env(prefix), cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    # A blocking wait: Popen.wait with a time-out polls in steps of up to 50 ms.
+    watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+    watchdog.start()
+    rc = proc.wait()
+    ms = (time.perf_counter() - started) * 1000.0
+    watchdog.cancel()
+    if ms >= RUN_TIMEOUT * 1000.0:
+        raise RuntimeError("%s %r did not end within %.0f s" % (exe, args, RUN_TIMEOUT))
+    return ms, rc
+
+
+def run_case(case, exes, standin, work):
+    out_path = os.path.join(work, "out.json")
+    if os.path.exists(out_path):
+        os.remove(out_path)
+    if case.reset:
+        case.reset(standin)
+    args = case.args
+    exe = exes["chatdraft"]
+    if args is None:
+        with open(os.path.join(work, "req.json"), "w", encoding="utf-8") as f:
+            json.dump(case.request, f, ensure_ascii=False)
+        args = ["req.json", "out.json"]
+    elif not args:
+        exe = exes["floor"]
+    ms, rc = timed_run(exe, args, standin.prefix, work)
+    if rc != 0:
+        raise RuntimeError("%s: exit code %d" % (case.name, rc))
+    if case.check:
+        with open(out_path, "rb") as f:
+            doc = json.loads(f.read().decode("utf-8"))
+        case.check(doc, standin)
+        if case.settle:
+            case.settle(standin, doc)
+    case.times.append(ms)
+
+
+def measure(scenario, cases, runs, exes, prefix, work):
+    with Standin(scenario, prefix=prefix, exe=exes["standin"]) as standin:
+        for case in cases:          # warm-up, not counted: caches, first-use paths
+            run_case(case, exes, standin, work)
+            case.times.clear()
+        for _ in range(runs):
+            for case in cases:
+                run_case(case, exes, standin, work)
+        focus = standin.focus_events()
+        if focus:
+            raise RuntimeError("activation or focus changed:\n%s" % "\n".join(e.line for e in focus))
+
+
+def quartiles(times):
+    q = statistics.quantiles(times, n=4, method="inclusive")
+    return q[0], q[2]
+
+
+def table(measured, exe_size):
+    head = ("| case | median ms | IQR ms | min-max ms | floor ms | waits ms | overhead ms | target |",
+            "|---|---:|---:|---:|---:|---:|---:|---|")
+    rows = list(head)
+    failures = []
+    for cases in measured:
+        floor = statistics.median(cases[0].times)
+        for case in cases:
+            med = statistics.median(case.times)
+            q1, q3 = quartiles(case.times)
+            if case.target is None:
+                over, verdict = "", ""
+            else:
+                overhead = med - floor - case.waits
+                over = "%.1f" % overhead
+                verdict = "< %g: %s" % (case.target, "ok" if overhead < case.target else "OVER")
+                if overhead >= case.target:
+                    failures.append(case.name)
+            rows.append("| %s | %.1f | %.1f-%.1f | %.1f-%.1f | %.1f | %d | %s | %s |"
+                        % (case.name, med, q1, q3, min(case.times), max(case.times), floor,
+                           case.waits, over, verdict))
+    size_ok = exe_size < SIZE_TARGET
+    if not size_ok:
+        failures.append("chatdraft.exe size")
+    rows.append("")
+    rows.append("chatdraft.exe: %d bytes (%.1f KiB), target < 300 KiB: %s"
+                % (exe_size, exe_size / 1024.0, "ok" if size_ok else "OVER"))
+    return "\n".join(rows), failures
+
+
+def main():
+    root = os.path.abspath(os.path.join(HERE, ".."))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=21)
+    parser.add_argument("--build", default=os.path.join(root, "build", "windows"))
+    parser.add_argument("--prefix", default=os.path.join(root, "build", "bench-prefix"))
+    opts = parser.parse_args()
+    build = os.path.abspath(opts.build)
+    exes = {"chatdraft": os.path.join(build, "chatdraft.exe"),
+            "floor": os.path.join(build, "bench", "floor.exe"),
+            "standin": os.path.join(build, "standin", "standin.exe")}
+    for path in exes.values():
+        if not os.path.isfile(path):
+            sys.exit("missing %s: build the windows configuration first" % path)
+    os.environ["CHATDRAFT_WIN_BUILD"] = build      # poke.exe is found through it
+    prefix = ensure_prefix(opts.prefix)
+    work = tempfile.mkdtemp(prefix="chatdraft_bench_")
+    measured = []
+    try:
+        for scenario, cases in scenarios():
+            measure(scenario, cases, opts.runs, exes, prefix, work)
+            measured.append(cases)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    text, failures = table(measured, os.path.getsize(exes["chatdraft"]))
+    print("%d runs per case, %s, %s" % (opts.runs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+                                         os.uname().nodename))
+    print(text)
+    if failures:
+        print("over target: " + ", ".join(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
