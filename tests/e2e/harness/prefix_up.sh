@@ -17,7 +17,8 @@ if [ ! -f "$prefix/system.reg" ]; then
     "$server" -w </dev/null >/dev/null 2>&1
 fi
 # Its standard handles on /dev/null: a test driver waits for the ends of its pipes.
-"$server" -p </dev/null >/dev/null 2>&1
+# A wineserver already serving the prefix (say, a run left standing) is fine.
+"$server" -p </dev/null >/dev/null 2>&1 || true
 # The first process starts the prefix's services; they inherit its handles.
 "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1
 [ -f "$prefix/system.reg" ] || { echo "prefix_up.sh: no prefix at $prefix" >&2; exit 1; }
