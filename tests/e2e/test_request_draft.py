@@ -187,7 +187,6 @@ class SelectionTest(RequestCase):
         'room "Old Harbor View"',     # "Harbor" inside: 40
         'room "Alpha, Beta"',         # "Alpha" before a comma: 40
         'room "Lakeside Club"',       # "Lake" as prefix: 80, "lakeside" resolved: 85
-        'room "Riverside Club"',
         # Created in this order, scanned newest first: P, Q, U at 40, then R, S at 80.
         'room "Gamma S"',
         'room "Gamma R"',
@@ -236,8 +235,8 @@ class SelectionTest(RequestCase):
                                      previous="", written="harbor note", remaining="harbor note"),
                          run.raw)
         self.assertRoomTraffic(events, harbor,
-                       read_box("") + write_box(harbor, "harbor note", "harbor note")
-                       + read_box("harbor note") + read_box("harbor note"))
+                               read_box("") + write_box(harbor, "harbor note", "harbor note")
+                               + read_box("harbor note") + read_box("harbor note"))
         self.assertOnlyRoomTouched(events, harbor)
 
     def test_prefix_match_may_send(self):
@@ -266,9 +265,9 @@ class SelectionTest(RequestCase):
         self.assertEqual(success_doc("sent", "Solo", 95, solo.hwnd, solo.input,
                                      previous="solo line", written="solo line"), run.raw)
         self.assertRoomTraffic(events, solo,
-                       read_box("solo line") + write_box(solo, "solo line", "solo line")
-                       + read_box("solo line") + press_enter("solo line", "normal", sends=True)
-                       + read_box("") + read_box(""))
+                               read_box("solo line") + write_box(solo, "solo line", "solo line")
+                               + read_box("solo line") + press_enter("solo line", "normal", sends=True)
+                               + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, solo)
 
 
@@ -380,8 +379,9 @@ class WriteMismatchTest(RequestCase):
                 self.assertEqual(write_mismatch_doc(title, readback), run.raw)
                 message = fields["message"]
                 self.assertRoomTraffic(events, room,
-                               read_box(previous) + write_box(room, message, box_after, fallback=True)
-                               + read_box(box_after))
+                                       read_box(previous)
+                                       + write_box(room, message, box_after, fallback=True)
+                                       + read_box(box_after))
                 self.assertOnlyRoomTouched(events, room)
                 self.assertEqual(box_after, self.box_text(room))
 
@@ -397,16 +397,18 @@ class WriteMismatchTest(RequestCase):
             events = self.settle(mark, room.hwnd)
             traffic = self.room_traffic(events, room)
             kinds = names(traffic)
-            if "WM_COMMAND" in kinds and kinds.index("hang") > kinds.index("WM_COMMAND"):
+            # Conclusive when the room stopped right after the write's notification,
+            # before the readback reached it; a busy machine can shift the stop.
+            if "WM_COMMAND" in kinds and kinds[kinds.index("WM_COMMAND") + 1:][:1] == ["hang"]:
                 break
         else:
-            self.skipTest("the stand-in stopped before the write was done in every attempt")
+            self.skipTest("the stand-in did not stop between the write and the readback")
         self.assertEqual(write_mismatch_doc(room.title, ""), run.raw)
         # The readback waits out its time-out; its late length query is the last message.
         self.assertRoomTraffic(events, room,
                                read_box("") + write_box(room, message, message)
                                + [expect("hang"), expect("hang_end"),
-                                  expect("WM_GETTEXTLENGTH", optional=True, via="sent")])
+                               expect("WM_GETTEXTLENGTH", optional=True, via="sent")])
         self.assertGreaterEqual(run.seconds, 2.0)
         self.assertOnlyRoomTouched(events, room)
 
@@ -427,9 +429,10 @@ class SendTest(RequestCase):
         self.assertEqual(success_doc("sent", "Quick", 95, room.hwnd, room.input, previous="",
                                      written="on my way", remaining=""), run.raw)
         self.assertRoomTraffic(events, room,
-                       read_box("") + write_box(room, "on my way", "on my way") + read_box("on my way")
-                       + press_enter("on my way", "normal", sends=True)
-                       + read_box("") + read_box("") + close_room(room))
+                               read_box("") + write_box(room, "on my way", "on my way")
+                               + read_box("on my way")
+                               + press_enter("on my way", "normal", sends=True)
+                               + read_box("") + read_box("") + close_room(room))
         self.assertOnlyRoomTouched(events, room)
 
     def test_stuck_send_is_unconfirmed_after_every_poll(self):
@@ -440,9 +443,10 @@ class SendTest(RequestCase):
                                      previous="", written="still here", remaining="still here"),
                          run.raw)
         self.assertRoomTraffic(events, room,
-                       read_box("") + write_box(room, "still here", "still here") + read_box("still here")
-                       + press_enter("still here", "stuck", sends=False)
-                       + read_box("still here") * SEND_POLLS + read_box("still here") + close_room(room))
+                               read_box("") + write_box(room, "still here", "still here")
+                               + read_box("still here") + press_enter("still here", "stuck", sends=False)
+                               + read_box("still here") * SEND_POLLS
+                               + read_box("still here") + close_room(room))
         self.assertOnlyRoomTouched(events, room)
         # 15 polls 100 ms apart, well short of any message time-out.
         self.assertGreaterEqual(run.seconds, 1.5)
@@ -459,7 +463,8 @@ class SendTest(RequestCase):
         self.assertTrue(2 <= full_polls < SEND_POLLS, full_polls)
         self.assertRoomTraffic(events, room,
                                read_box("") + write_box(room, "later", "later") + read_box("later")
-                               + press_enter("later", "delay", sends=True) + read_box("later") * full_polls
+                               + press_enter("later", "delay", sends=True)
+                               + read_box("later") * full_polls
                                + [expect("emptied")] + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
 
@@ -472,7 +477,8 @@ class SendTest(RequestCase):
                                      written=crlf(message), remaining=""), run.raw)
         self.assertRoomTraffic(events, room,
                                read_box("") + write_box(room, message, crlf(message))
-                               + read_box(crlf(message)) + press_enter(crlf(message), "normal", sends=True)
+                               + read_box(crlf(message))
+                               + press_enter(crlf(message), "normal", sends=True)
                                + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
 
@@ -484,8 +490,10 @@ class SendTest(RequestCase):
                                      written=crlf(message), remaining=""), run.raw)
         self.assertEqual([crlf(message)], [e["text"] for e in events if e.name == "send"])
         self.assertRoomTraffic(events, room,
-                       read_box("") + write_box(room, message, crlf(message)) + read_box(crlf(message))
-                       + press_enter(crlf(message), "normal", sends=True) + read_box("") + read_box(""))
+                               read_box("") + write_box(room, message, crlf(message))
+                               + read_box(crlf(message))
+                               + press_enter(crlf(message), "normal", sends=True)
+                               + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
 
 
