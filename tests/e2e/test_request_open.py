@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import Standin, assert_traffic, expect, prefix_from_env  # noqa: E402
-from harness.requests import (MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_LONG,  # noqa: E402
+from harness.requests import (KAKAO_LOCKED, MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_LONG,  # noqa: E402
                               NEEDS_OPEN_ROOM_SHORT, crlf, run_request, success_doc)
 
 VK_RETURN, VK_DOWN = 0x0D, 0x28
@@ -300,6 +300,7 @@ class TabTest(OpenRoomTestCase):
 
     def test_rows_of_each_tab_without_search_box(self):
         s = self.start(self.SCENARIO)
+        mark_all = s.mark()
         cases = [  # tab, rows double-clicked, rooms opened and asked to close, result
             ("가족", 6, ["Mom"], None),
             ("업무", 5, ["Colleague"], None),
@@ -322,6 +323,12 @@ class TabTest(OpenRoomTestCase):
                     self.assertDocument(run, NEEDS_OPEN_ROOM_LONG)
                     self.assertNothingWritten(s, mark)
         self.assertEqual(s.rooms("Beta Club"), [], "the loop stopped at the right room")
+        # 150 ms after the tab click, 300 ms after each row before its re-scan.
+        presses = s.messages(since=mark_all, name="WM_LBUTTONDOWN")[:7]
+        self.assertEqual([e["role"] for e in presses], ["tab_strip"] + ["room_list"] * 6)
+        gaps = [b.ms - a.ms for a, b in zip(presses, presses[1:])]
+        self.assertGreaterEqual(gaps[0], 145, gaps)
+        self.assertGreaterEqual(min(gaps[1:]), 295, gaps)
         for tab in ("Family", "가족 ", "전체2"):
             with self.subTest(tab=tab):
                 mark = s.mark()
@@ -381,6 +388,29 @@ class ModeTest(OpenRoomTestCase):
                 run = self.run_request(room="Beta", ui_mode=ui_mode, message=ui_mode, force=True)
                 self.assertSuccess(run, beta, opened=False)
                 self.assertWrittenInto(s, mark, beta, ui_mode)
+        self.assertNoFocusChange(s)
+
+    def test_locked_client_is_refused_before_any_opening(self):
+        s = self.start('online hidden\nlock visible\nknown "Beta"\nsearch "Beta" "Beta"\ntab "전체" "Beta"\n')
+        for ui_mode in ("strict_open_only", "normal"):
+            with self.subTest(ui_mode=ui_mode):
+                run = self.run_request(room="Beta", tab="전체", ui_mode=ui_mode, message="m")
+                self.assertDocument(run, KAKAO_LOCKED)
+        self.assertEqual([e.line for e in s.after_ready()], [])
+
+    def test_search_box_under_a_hidden_view_is_skipped(self):
+        # Logged out: the online view is hidden, so the search box (its own
+        # style visible) stays invisible; the search is skipped, only the tab is tried.
+        s = self.start('online hidden\nknown "Beta"\nsearch "Beta" "Beta"\ntab "업무" "Beta"\n')
+        mark = s.mark()
+        run = self.run_request(room="Beta", tab="업무", message="m")
+        self.assertSuccess(run, s.room("Beta"), opened=True)
+        for role in ("search_box", "chat_list_view", "search_result_list"):
+            self.assertEqual([e.line for e in self.traffic(s, role, mark)], [], role)
+        assert_traffic(self, self.story(s, mark), [
+            expect("tab_selected", tab="업무", x=290),
+            expect("row", tab="업무", row=0, room="Beta"),
+            expect("opened", room="Beta", how="row")])
         self.assertNoFocusChange(s)
 
     def test_strict_open_only_is_exact(self):
