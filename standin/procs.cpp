@@ -70,6 +70,16 @@ void log_message_name(log_line& line, UINT msg)
     log_hex(line, "name", msg);
 }
 
+// A key message's lParam is a 32-bit field of flags: it is shown unsigned, so a
+// 32-bit build logs a key-up as a 64-bit one does. Other values (EM_SETSEL's
+// -1, points) are shown widened with their sign on both builds.
+uint64_t logged_lparam(UINT msg, LPARAM lp)
+{
+    const bool key = msg >= WM_KEYFIRST && msg <= WM_KEYLAST;
+    if (key && sizeof(LPARAM) == 4) return static_cast<uint32_t>(lp);
+    return static_cast<uint64_t>(static_cast<int64_t>(lp));
+}
+
 log_line begin_message(const char* event, const win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const char* via)
 {
     log_line line = log_begin(event);
@@ -77,7 +87,7 @@ log_line begin_message(const char* event, const win_rec* rec, UINT msg, WPARAM w
     add_target(line, rec);
     log_word(line, "via", via);
     log_hex(line, "wparam", wp);
-    log_hex(line, "lparam", static_cast<uint64_t>(lp));
+    log_hex(line, "lparam", logged_lparam(msg, lp));
     return line;
 }
 
