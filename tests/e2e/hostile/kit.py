@@ -2,10 +2,11 @@
 run must pass: it ends in time, it does not crash, and what it leaves under
 the output path is one complete result document or nothing new.
 
-run_chatdraft() waits for the process with wait4, so the peak resident size of
-the Windows program (Wine runs it in the process we start) comes back with the
-exit code; standard output and error go to files, so a large probe never
-blocks on a full pipe.
+wait_chatdraft() polls /proc/<pid>/status while it waits, so the peak resident
+size (VmHWM) of the Windows program comes back with the exit code: Wine runs
+it in the process we start. The rusage of that process is no help, since it
+keeps the peak of the loader image that ran before it. Standard output and
+error go to files, so a large probe never blocks on a full pipe.
 """
 
 import json
@@ -45,7 +46,7 @@ class Run:
     returncode: int
     seconds: float
     timed_out: bool
-    peak_rss_kb: int
+    peak_rss_kb: int  # the last VmHWM seen before the process ended
     stdout: bytes
     stderr: bytes
 
@@ -75,12 +76,25 @@ def _read_and_remove(path):
     return data
 
 
+def _peak_rss_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
 def wait_chatdraft(proc, timeout):
     """Wait for a started run; kill it (by its id) when it outlasts the timeout."""
     deadline = proc.started + timeout
     timed_out = False
+    peak = 0
     while True:
-        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        peak = max(peak, _peak_rss_kb(proc.pid))
+        pid, status = os.waitpid(proc.pid, os.WNOHANG)
         if pid == proc.pid:
             break
         if time.monotonic() > deadline and not timed_out:
@@ -90,7 +104,7 @@ def wait_chatdraft(proc, timeout):
     seconds = time.monotonic() - proc.started
     proc.returncode = os.waitstatus_to_exitcode(status)
     out, err = (_read_and_remove(path) for path in proc.stream_paths)
-    return Run(proc.returncode, seconds, timed_out, usage.ru_maxrss, out, err)
+    return Run(proc.returncode, seconds, timed_out, peak, out, err)
 
 
 def run_chatdraft(args, cwd, timeout=60.0, prefix=None):
