@@ -214,6 +214,16 @@ class SelectionTest(RequestCase):
                                                  "Big Gamma Q"]), run.raw)
         self.assertUntouched(events)
 
+    def test_request_without_a_room_name_takes_no_room(self):
+        # Every open room is a candidate at 100 then: all tie, none is written.
+        titles = [line.split('"')[1] for line in reversed(self.SCENARIO.splitlines())
+                  if line.startswith("room ")]
+        for request in ({"message": "to whom?", "send": True}, {"room": "", "message": "x"}):
+            with self.subTest(request=request):
+                run, events = self.request(request)
+                self.assertEqual(ambiguous_room_doc(100, titles), run.raw)
+                self.assertUntouched(events)
+
     def test_weak_match_is_refused_only_for_sending(self):
         harbor = self.s.room("Old Harbor View")
         refused = [
