@@ -83,7 +83,11 @@ def win_build_dir():
 
 
 def chatdraft_exe():
-    return os.path.join(win_build_dir(), "chatdraft.exe")
+    """chatdraft.exe, or chatdraft32.exe when the build directory is the 32-bit one."""
+    build = win_build_dir()
+    path = os.path.join(build, "chatdraft.exe")
+    path32 = os.path.join(build, "chatdraft32.exe")
+    return path32 if not os.path.isfile(path) and os.path.isfile(path32) else path
 
 
 def standin_exe():
