@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-  wine wine64 python3 procps
+  binutils-mingw-w64-i686 wine wine64 wine32:i386 python3 procps
 )
 
 missing=()
@@ -18,5 +18,9 @@ done
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "installing: ${missing[*]}"
+# wine32 (for chatdraft32.exe in 32-bit prefixes) comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
