@@ -11,7 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import Standin, poke, prefix_from_env  # noqa: E402
+from harness import Standin, assert_traffic, expect, poke, prefix_from_env  # noqa: E402
 from hostile.kit import (Workdir, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
                          check_result_document, crlf_to_lf, kill_chatdraft, parse_document,
                          run_chatdraft, sends, start_chatdraft, wait_chatdraft)
@@ -98,14 +98,22 @@ class HungRoomTest(FaultCase):
         assert_no_focus_change(self, s)
 
     def test_room_hanging_after_the_write_fails_the_readback(self):
-        # The room stops answering 50 ms after chatdraft's first message to
+        # The room stops answering 60 ms after chatdraft's first message to
         # its box: after the write, inside the 100 ms wait before the readback.
-        s = self.start_standin('room "Sinks" hang=input:50\n')
+        s = self.start_standin('room "Sinks" hang=input:60\n')
         doc = self.run_request('{"room":"Sinks","message":"hello","send":true}', HANG_BOUND)
         self.assertEqual("WRITE_MISMATCH", doc.get("error_code"), doc)
         self.assertEqual("", doc["written_text"])
         s.wait_for(lambda e: e.name == "hang")
-        self.assertEqual([], s.messages(name="WM_KEYDOWN"), "Enter was pressed after a failed readback")
+        # The readback and anything after it never reach the hung room.
+        assert_traffic(self, s.messages(room="Sinks"), [
+            expect("WM_GETTEXTLENGTH", via="sent", result=0),
+            expect("EM_SETSEL", wparam=0, lparam=0xFFFFFFFFFFFFFFFF),
+            expect("EM_REPLACESEL", wparam=1, text="hello"),
+            expect("WM_GETTEXTLENGTH", result=5),
+            expect("WM_GETTEXT", text="hello"),
+            expect("WM_COMMAND", via="posted", code=0x300),
+        ])
         self.assertEqual([], sends(s))
         assert_no_focus_change(self, s)
 
@@ -155,6 +163,7 @@ class ClientGoesAwayTest(FaultCase):
         self.assertEqual("send_unconfirmed", doc["status"], doc)
         s.wait_for(lambda e: e.name == "exit")
         self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
 
     def test_client_killed_right_after_the_write(self):
         # The stand-in is ours: killing it by its id when its log shows the
@@ -171,6 +180,7 @@ class ClientGoesAwayTest(FaultCase):
         doc = check_result_document(self, self.work.read("out.json"))
         self.assertIn(doc.get("error_code", doc["status"]), ("WRITE_MISMATCH", "send_unconfirmed"), doc)
         self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
 
     def test_client_exiting_while_a_send_waits(self):
         # The room stops answering right after the first message; the client
@@ -180,6 +190,7 @@ class ClientGoesAwayTest(FaultCase):
         s.wait_for(lambda e: e.name == "exit", timeout=10)
         self.assertNotEqual("sent", doc["status"], doc)
         self.assertEqual([], sends(s))
+        assert_no_focus_change(self, s)
 
     def test_room_closed_during_the_send_poll(self):
         s = self.start_standin('room "Shut" send=stuck\n')
@@ -204,10 +215,27 @@ class ClientGoesAwayTest(FaultCase):
         self.assertEqual("sent", doc["status"])
         s.wait_for(lambda e: e.name == "closed")
         room = s.windows("room")[0].hwnd
-        traffic = [e for e in s.messages() if e.get("room") == "Brief" or e["hwnd"] == room]
-        self.assertEqual(("WM_CLOSE", room), (traffic[-1]["name"], traffic[-1]["hwnd"]),
-                         "\n".join(e.line for e in traffic[-5:]))
+        # The WM_CHAR that the client's own TranslateMessage makes of Enter
+        # lands before or after the key-up.
+        assert_traffic(self, s.messages(room="Brief"), [
+            expect("WM_GETTEXTLENGTH", via="sent", result=0),
+            expect("EM_SETSEL"),
+            expect("EM_REPLACESEL", text="hi"),
+            expect("WM_GETTEXTLENGTH", result=2),
+            expect("WM_GETTEXT", text="hi"),
+            expect("WM_COMMAND", via="posted", code=0x300),
+            expect("WM_GETTEXTLENGTH", result=2),
+            expect("WM_GETTEXT", text="hi"),
+            expect("WM_KEYDOWN", via="posted", wparam=0x0D),
+            expect("WM_CHAR", optional=True),
+            expect("WM_KEYUP", via="posted", wparam=0x0D),
+            expect("WM_CHAR", optional=True),
+            expect("WM_GETTEXTLENGTH", result=0),
+            expect("WM_GETTEXTLENGTH", result=0),
+            expect("WM_CLOSE", via="posted", hwnd=room),
+        ])
         self.assertSendClaimTrue(doc, s, "Brief")
+        assert_no_focus_change(self, s)
 
 
 class KilledRunTest(FaultCase):
