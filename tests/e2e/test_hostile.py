@@ -148,6 +148,20 @@ class HostileWindowsTest(HostileCase):
         for s in (client, liar):
             self.assertNothingSent(s)
 
+    def test_window_texts_that_are_no_valid_unicode(self):
+        # Lone surrogates and control characters in a title and a draft: the
+        # documents stay valid UTF-8 JSON (the parse is strict).
+        s = self.start_standin('room "Odd\\uD800 \\u0001room\\uDC00" draft="a\\uDC00b\\u0007\\"c"\n')
+        probe = self.probe("probe")
+        self.assertEqual(1, len(probe["open_rooms"]))
+        title, draft = probe["open_rooms"][0]["title"], probe["open_rooms"][0]["draft"]
+        self.assertRegex(title, "^Odd\ufffd? \x01room\ufffd?$")
+        self.assertRegex(draft, '^a\ufffd?b\x07"c$')
+        doc = self.request("odd room", '{"room":"Odd","message":"x","force":true}')
+        self.assertEqual(("draft_written", title, draft), (doc["status"], doc["room_title"],
+                                                           doc["previous_input_text"]))
+        self.assertNothingSent(s)
+
     def test_room_title_of_10000_units(self):
         s = self.start_standin('long_room 10000 "Long "\nroom "Target"\n')
         probe = self.probe("probe")
