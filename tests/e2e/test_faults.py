@@ -84,6 +84,13 @@ class FaultCase(unittest.TestCase):
 class HungRoomTest(FaultCase):
     def test_probe_lists_a_hung_room_in_bounded_time(self):
         s = self.start_standin('room "Frozen" hang=ready draft="cold"\nroom "Fine" draft="warm"\n')
+        # First a request to the other room, while the hung room is still
+        # short of being deemed hung: one message to it would cost a whole
+        # time-out. Finding rooms reads titles without messages.
+        started = time.monotonic()
+        doc = self.run_request('{"room":"Fine","message":"warm"}', RUN_BOUND)
+        self.assertLess(time.monotonic() - started, SEND_TIMEOUT, "the request waited on the hung room")
+        self.assertEqual("draft_written", doc["status"])
         probe = self.run_probe(HANG_BOUND)
         drafts = {r["title"]: r["draft"] for r in probe["open_rooms"]}
         self.assertEqual({"Frozen": "", "Fine": "warm"}, drafts, "a room that does not answer has no draft")
