@@ -470,7 +470,8 @@ class SendTest(RequestCase):
         traffic = self.room_traffic(events, room)
         emptied = names(traffic).index("emptied")
         full_polls = sum(1 for e in traffic[:emptied] if e.get("name") == "WM_GETTEXT") - 2
-        self.assertTrue(2 <= full_polls < SEND_POLLS, full_polls)
+        # At least one poll still saw the text, however slowly the polls came.
+        self.assertTrue(1 <= full_polls < SEND_POLLS, full_polls)
         self.assertRoomTraffic(events, room,
                                read_box("") + write_box(room, "later", "later") + read_box("later")
                                + press_enter("later", "delay", sends=True)
