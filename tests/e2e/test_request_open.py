@@ -75,8 +75,6 @@ def search_box_traffic(query):
     return put_text(query) + enter() + put_text("")
 
 
-
-
 class OpenRoomTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -236,7 +234,7 @@ class SearchBoxTest(OpenRoomTestCase):
         closes = s.messages(since=mark, name="WM_CLOSE")
         self.assertEqual([(e["hwnd"], e["via"], e["wparam"], e["lparam"]) for e in closes],
                          [(wrong[0].hwnd, "posted", 0, 0)])
-        self.assertFalse(old.closed or s.rooms("Old Friends") == [])
+        self.assertEqual([r.hwnd for r in s.rooms("Old Friends")], [old.hwnd])
         assert_traffic(self, self.traffic(s, "search_box", mark), search_box_traffic("Beta"))
         self.assertWrittenInto(s, mark, beta, "m")
         self.assertNoFocusChange(s)
@@ -251,6 +249,7 @@ class SearchBoxTest(OpenRoomTestCase):
         mark = s.mark()
         run = self.run_request(room="Beta", tab="가족", message="m")
         self.assertDocument(run, NEEDS_OPEN_ROOM_LONG)
+        s.wait_for(lambda e: e.name == "closed" and e["room"] == results[-1], since=mark)
         story = [expect("search", query="Beta", results=5),
                  expect("opened", room=results[0], how="search"),
                  expect("closed", room=results[0], by="close")]
@@ -453,10 +452,11 @@ class CleanupTest(OpenRoomTestCase):
                     self.assertDocument(run, NEEDS_OPEN_ROOM_LONG)
                     gamma = [r for r in s.all_rooms() if r.title == "Gamma"]
                     self.assertEqual(len(gamma), 1)
+                    if closed:
+                        s.wait_for(lambda e: e.name == "closed", since=mark)
                     closes = s.messages(since=mark, name="WM_CLOSE")
                     if closed:
                         self.assertEqual([e["hwnd"] for e in closes], [gamma[0].hwnd])
-                        s.wait_for(lambda e: e.name == "closed", since=mark)
                     else:
                         self.assertEqual(closes, [])
                         self.assertFalse(gamma[0].closed)
