@@ -281,6 +281,18 @@ class SelectionTest(RequestCase):
         self.assertOnlyRoomTouched(events, solo)
 
 
+class CrowdTest(RequestCase):
+    SCENARIO = 'room "Crowd" draft="mine"\nrooms 40 "Crowd %d"'
+
+    def test_candidate_table_holds_the_first_32_rooms_found(self):
+        # Scanned newest first: "Crowd 40" down to "Crowd 9" (80 each) fill the
+        # table; "Crowd" itself (95) comes later and is dropped, so all tie.
+        run, events = self.request({"room": "Crowd", "message": "m", "force": True})
+        self.assertEqual(ambiguous_room_doc(80, ["Crowd %d" % n for n in range(40, 8, -1)]), run.raw)
+        self.assertUntouched(events)
+        self.assertEqual("mine", self.box_text(self.s.room("Crowd")))
+
+
 class DraftRulesTest(RequestCase):
     # name, the room's draft, the request beyond its room, status or error,
     # the text chatdraft writes, what the box holds afterwards
