@@ -255,7 +255,9 @@ void record_existing_windows(const request* req, const main_window_info* info,
 
 bool search_box_is_shown(HWND search_box) {
     if (!IsWindowVisible(search_box)) {
-        ShowWindow(search_box, SW_SHOWNOACTIVATE);
+        // ShowWindow waits for the box's thread without a time-out: a hung
+        // client would hang the run.
+        ShowWindowAsync(search_box, SW_SHOWNOACTIVATE);
         Sleep(kShowSearchBoxWaitMs);
     }
     return IsWindowVisible(search_box) != FALSE;

@@ -69,7 +69,7 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* process_id);
 HWND GetParent(HWND hwnd);
 int GetDlgCtrlID(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
-BOOL ShowWindow(HWND hwnd, int cmd);
+BOOL ShowWindowAsync(HWND hwnd, int cmd);
 LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
                             UINT flags, UINT timeout_ms, DWORD_PTR* result);
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);

@@ -27,7 +27,7 @@ DWORD GetWindowThreadProcessId(HWND, DWORD* process_id) {
 HWND GetParent(HWND) { return nullptr; }
 int GetDlgCtrlID(HWND) { return 0; }
 BOOL IsWindowVisible(HWND) { return FALSE; }
-BOOL ShowWindow(HWND, int) { return FALSE; }
+BOOL ShowWindowAsync(HWND, int) { return FALSE; }
 
 LRESULT SendMessageTimeoutW(HWND, UINT, WPARAM, LPARAM, UINT, UINT, DWORD_PTR* result) {
     if (result) *result = 0;

@@ -157,7 +157,7 @@ BOOL __wrap__Z15IsWindowVisibleP6HWND__(HWND hwnd) {
     return FALSE;
 }
 
-BOOL __wrap__Z10ShowWindowP6HWND__i(HWND hwnd, int cmd) {
+BOOL __wrap__Z15ShowWindowAsyncP6HWND__i(HWND hwnd, int cmd) {
     g_desk->log.push_back({hwnd, kShowWindowEvent, static_cast<WPARAM>(cmd), 0, false, u""});
     fake_window* w = window_at(hwnd);
     bool was_visible = w && w->visible;
