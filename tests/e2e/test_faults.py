@@ -5,6 +5,7 @@ ends in bounded time, leaves one complete result document (or, when killed,
 the previous one or none), and never reports a send that did not happen."""
 
 import os
+import signal
 import sys
 import time
 import unittest
@@ -39,6 +40,12 @@ HANG_BOUND = 2 * (FULL_WAITS_BEFORE_HUNG * SEND_TIMEOUT + FIXED_WAITS + STARTUP_
 # A run with no hung thread: start-up and the fixed waits, asserted with the
 # same allowance and margin.
 RUN_BOUND = 2 * (FIXED_WAITS + STARTUP_ALLOWANCE)
+# Opening a room adds at most 4.23 s of fixed waits: 80 ms to show the search
+# box, 300 ms, 5 re-scans of 300 ms with 4 x 80 ms between results, 80 ms to
+# end the search, 150 ms after the tab click and 6 row re-scans of 300 ms.
+OPENING_WAITS = 0.08 + 0.3 + 5 * 0.3 + 4 * 0.08 + 0.08 + 0.15 + 6 * 0.3
+OPEN_HANG_BOUND = 2 * (FULL_WAITS_BEFORE_HUNG * SEND_TIMEOUT + OPENING_WAITS + FIXED_WAITS
+                       + STARTUP_ALLOWANCE)
 KILL_AFTER = 60.0
 
 
@@ -135,6 +142,24 @@ class HungRoomTest(FaultCase):
         box = poke("gettext", s.room("Busy").input, prefix=self.prefix)[0]
         self.assertEqual("user draft", box.get("text"), "the user's draft was overwritten: %r" % doc)
         self.assertIn(doc.get("error_code"), ("WRITE_MISMATCH", "DRAFT_EXISTS"), doc)
+        assert_no_focus_change(self, s)
+
+    def test_frozen_client_with_a_hidden_search_box(self):
+        # The whole client process stopped (our stand-in, by its id): its
+        # main window's thread reads nothing, so showing its hidden search
+        # box must not wait for that thread.
+        s = self.start_standin('search_box hidden\nroom "Open room" draft="d"\n')
+        os.kill(s.pid, signal.SIGSTOP)
+        try:
+            doc = self.run_request('{"room":"Closed room","message":"hi"}', OPEN_HANG_BOUND)
+            self.assertEqual("NEEDS_OPEN_ROOM", doc.get("error_code"), doc)
+            doc = self.run_request('{"room":"Open room","message":"d"}', HANG_BOUND)
+            self.assertEqual("WRITE_MISMATCH", doc.get("error_code"), doc)
+            probe = self.run_probe(HANG_BOUND)
+            self.assertEqual([("Open room", "")], [(r["title"], r["draft"]) for r in probe["open_rooms"]])
+        finally:
+            os.kill(s.pid, signal.SIGCONT)
+        self.assertEqual([], sends(s))
         assert_no_focus_change(self, s)
 
     def test_room_hanging_on_enter_is_not_reported_sent(self):
