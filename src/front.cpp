@@ -285,15 +285,15 @@ static void copy_query(WCHAR* dst, const WCHAR* src) {
 // Everything between the main-window search and the last document piece.
 static void serve_request(const request* req, FILE* out) {
     main_window_info info{};
-    find_main_window(&info);
+    room_match_set set{};
+    copy_query(set.room, req->room);
+    copy_query(set.resolved_name, req->resolved_name);
+    find_main_and_chat_windows(&info, &set);
     if (strcmp(detect_login_state(&info), "locked") == 0) {
         write_locked_doc(out);
         return;
     }
-    room_match_set set{};
-    copy_query(set.room, req->room);
-    copy_query(set.resolved_name, req->resolved_name);
-    scan_chat_windows(&set);
+    sort_matches(&set);
     bool opened_new_window = false;
     if (set.count == 0) {
         existing_window_set existing{};

@@ -78,9 +78,7 @@ BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
     WCHAR text[kViewTextUnits] = {};
     GetWindowTextW(hwnd, text, kViewTextUnits - 1);
     if (!text16_equal(text, kMainTitle)) return TRUE;
-    info->main_hwnd = hwnd;
-    GetWindowThreadProcessId(hwnd, &info->kakao_pid);
-    EnumChildWindows(hwnd, enum_main_cb, param);
+    record_main_window(hwnd, info);
     return FALSE;
 }
 
@@ -118,6 +116,12 @@ const char* detect_login_state(const main_window_info* info) {
 void find_main_window(main_window_info* info) {
     *info = main_window_info{};
     EnumWindows(find_main_cb, reinterpret_cast<LPARAM>(info));
+}
+
+void record_main_window(HWND hwnd, main_window_info* info) {
+    info->main_hwnd = hwnd;
+    GetWindowThreadProcessId(hwnd, &info->kakao_pid);
+    EnumChildWindows(hwnd, enum_main_cb, reinterpret_cast<LPARAM>(info));
 }
 
 // ---- room title matching ----------------------------------------------------
@@ -163,16 +167,38 @@ BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
     if (!text16_equal(class_name, kClientClass)) return TRUE;
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
-    if (title[0] == 0 || text16_equal(title, kMainTitle)) return TRUE;
+    add_chat_candidate(hwnd, title, set);
+    return TRUE;
+}
+
+// The main window and the chat room windows in one pass: each foreign window
+// costs a round trip per read, so a desktop of many windows is read once.
+BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
+    auto* pass = reinterpret_cast<desktop_pass*>(param);
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    if (!text16_equal(class_name, kClientClass)) return TRUE;
+    WCHAR title[kTitleUnits] = {};
+    GetWindowTextW(hwnd, title, kTitleUnits - 1);
+    if (text16_equal(title, kMainTitle)) {
+        if (!pass->info->main_hwnd) record_main_window(hwnd, pass->info);
+        return TRUE;
+    }
+    add_chat_candidate(hwnd, title, pass->set);
+    return TRUE;
+}
+
+void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
+    if (title[0] == 0 || text16_equal(title, kMainTitle)) return;
     int32_t score = kNoQueryScore;
     if (set->room[0] || set->resolved_name[0]) {
         score = compute_match_score(title, set->room, set->resolved_name);
-        if (score <= 0) return TRUE;
+        if (score <= 0) return;
     }
-    if (set->count >= kMaxCandidates) return TRUE;
+    if (set->count >= kMaxCandidates) return;
     HWND input = nullptr;
     EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
-    if (!input) return TRUE;
+    if (!input) return;
     room_candidate* entry = &set->candidates[set->count];
     entry->hwnd = hwnd;
     entry->input_hwnd = input;
@@ -180,7 +206,6 @@ BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
     text16_copy(entry->title, title, kTitleUnits - 1);
     entry->score = score;
     ++set->count;
-    return TRUE;
 }
 
 BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot) {
@@ -215,14 +240,20 @@ void scan_chat_windows(room_match_set* set) {
     sort_matches(set);
 }
 
+void find_main_and_chat_windows(main_window_info* info, room_match_set* set) {
+    *info = main_window_info{};
+    set->count = 0;
+    desktop_pass pass{info, set};
+    EnumWindows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
+}
+
 // ---- probe report -------------------------------------------------------------
 
 int run_probe(FILE* out) {
     main_window_info info{};
-    EnumWindows(find_main_cb, reinterpret_cast<LPARAM>(&info));
-    const char* state = detect_login_state(&info);
     room_match_set set{};
-    EnumWindows(find_chat_cb, reinterpret_cast<LPARAM>(&set));
+    find_main_and_chat_windows(&info, &set);
+    const char* state = detect_login_state(&info);
     fprintf(out,
             "{\"status\":\"ok\",\"main_hwnd\":%llu,\"kakao_pid\":%lu,\"login_state\":\"%s\","
             "\"open_rooms\":[",

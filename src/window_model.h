@@ -45,6 +45,8 @@ struct room_match_set {
 
 BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
+// Sets the main window, its owner and its views.
+void record_main_window(HWND hwnd, main_window_info* info);
 const char* detect_login_state(const main_window_info* info);
 
 void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity);
@@ -53,11 +55,24 @@ int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* 
 
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
 BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
+// Takes a window of the client's class with the given title into the table
+// when it is a chat room that matches and has an input box.
+void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set);
+
+// The records one pass over the top-level windows fills.
+struct desktop_pass {
+    main_window_info* info;
+    room_match_set* set;
+};
+BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM pass);
 void sort_matches(room_match_set* set);
 
 // Fills `info` by one pass over the top-level windows.
 void find_main_window(main_window_info* info);
 // Empties the table and scans again with the queries already in `set`.
 void scan_chat_windows(room_match_set* set);
+// Both of the above in one pass over the top-level windows, unsorted: the
+// first main window with its views, and the chat room windows in scan order.
+void find_main_and_chat_windows(main_window_info* info, room_match_set* set);
 
 int run_probe(FILE* out);
