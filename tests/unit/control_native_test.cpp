@@ -2,6 +2,8 @@
 // opening do on a desktop where no window answers.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -18,6 +20,9 @@ struct newline_row {
     size_t capacity;
     std::u16string expected;
 };
+// Test names show the row name, not the row's bytes.
+void PrintTo(const newline_row& row, std::ostream* os) { *os << row.name; }
+
 
 const newline_row kNewlineRows[] = {
     {"cr_lf", u"a\r\nb", 10, u"a\nb"},
@@ -50,6 +55,9 @@ struct equal_row {
     const char16_t* b;
     bool equal;
 };
+// Test names show the row name, not the row's bytes.
+void PrintTo(const equal_row& row, std::ostream* os) { *os << row.name; }
+
 
 const equal_row kEqualRows[] = {
     {"null_null", nullptr, nullptr, true},

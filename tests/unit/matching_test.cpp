@@ -1,6 +1,8 @@
 // Room title matching and the ordering of the candidate table.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,9 @@ struct match_row {
     std::u16string title, room, resolved, normal;
     int32_t score;
 };
+// Test names show the row name, not the row's bytes.
+void PrintTo(const match_row& row, std::ostream* os) { *os << row.name; }
+
 
 const match_row kMatchRows[] = {
     {"equal_after_blanks_and_case", u"Team Alpha", u"team alpha", u"", u"teamalpha", 95},
@@ -85,6 +90,9 @@ struct sort_row {
     const char* name;
     std::vector<std::pair<char16_t, int32_t>> before, after;
 };
+// Test names show the row name, not the row's bytes.
+void PrintTo(const sort_row& row, std::ostream* os) { *os << row.name; }
+
 
 const sort_row kSortRows[] = {
     {"empty", {}, {}},

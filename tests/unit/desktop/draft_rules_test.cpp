@@ -2,6 +2,8 @@
 // and the document each outcome writes.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 
 #include "control.h"
@@ -54,6 +56,9 @@ struct flag_row {
     const char* status;
     std::u16string written, remaining;
 };
+// Test names show the row name, not the row's bytes.
+void PrintTo(const flag_row& row, std::ostream* os) { *os << row.name; }
+
 
 const flag_row kFlagRows[] = {
     {"no_flag_empty_box", u"", u"hi", false, false, false, false, outcome::success, "draft_written", u"hi", u"hi"},
