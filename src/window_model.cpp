@@ -40,10 +40,12 @@ bool text16_contains(const WCHAR* hay, const WCHAR* needle) {
     return false;
 }
 
-// The child fields: only direct children of the chat list view count.
-void record_chat_list_child(HWND hwnd, const WCHAR* class_name, const WCHAR* text,
-                            main_window_info* info) {
+// The child fields: only direct children of the chat list view count, so
+// only their class names are read (each read is a round trip to the server).
+void record_chat_list_child(HWND hwnd, const WCHAR* text, main_window_info* info) {
     if (!info->chat_list_view || GetParent(hwnd) != info->chat_list_view) return;
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
     if (text16_equal_ascii_nocase(class_name, kEditClass))
         info->search_box = hwnd;
     else if (text16_equal(class_name, kClientClass))
@@ -84,8 +86,6 @@ BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
 
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
     auto* info = reinterpret_cast<main_window_info*>(param);
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
     WCHAR text[kViewTextUnits] = {};
     GetWindowTextW(hwnd, text, kViewTextUnits - 1);
     if (text16_starts_with(text, kOnlineViewName))
@@ -95,7 +95,7 @@ BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
     else if (text16_starts_with(text, kChatListViewName))
         info->chat_list_view = hwnd;
     else
-        record_chat_list_child(hwnd, class_name, text, info);
+        record_chat_list_child(hwnd, text, info);
     return TRUE;
 }
 
