@@ -232,10 +232,14 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
     EnumWindows(cleanup_wrong_cb, reinterpret_cast<LPARAM>(existing));
 }
 
+// Nothing is written into a window chatdraft asked to close. Without a complete
+// record nothing was closed, so a wrong window the clean-up would have closed
+// is dropped all the same.
 void drop_closed_candidates(room_match_set* set, const existing_window_set* existing) {
     int32_t kept = 0;
     for (int32_t i = 0; i < set->count; ++i) {
         if (was_asked_to_close(existing, set->candidates[i].hwnd)) continue;
+        if (existing->overflowed && set->candidates[i].score < kOpenedScore) continue;
         if (kept != i) set->candidates[kept] = set->candidates[i];
         ++kept;
     }
@@ -377,12 +381,15 @@ void release_draft_texts(draft_texts* texts) {
     *texts = draft_texts{};
 }
 
+// A request that names no room takes every open room at score 100: fine for
+// a draft into the only open room, never enough to send a message.
 bool selection_is_ambiguous(const room_match_set* set, bool send) {
     const int32_t top = set->candidates[0].score;
     int32_t ties = 0;
     for (int32_t i = 0; i < set->count; ++i)
         if (set->candidates[i].score == top) ++ties;
-    return ties > 1 || (send && top < kSendScore);
+    const bool named = set->room[0] != 0 || set->resolved_name[0] != 0;
+    return ties > 1 || (send && (top < kSendScore || !named));
 }
 
 // previous, CR LF, message: the buffer is filled exactly, terminator included.

@@ -281,6 +281,24 @@ class SelectionTest(RequestCase):
         self.assertOnlyRoomTouched(events, solo)
 
 
+class UnnamedRequestTest(RequestCase):
+    """A request that names no room, with one room open: that room is the only
+    candidate (score 100). A draft may go there; a message is never sent."""
+    SCENARIO = 'room "Only room"'
+
+    def test_send_is_refused_and_a_draft_is_written(self):
+        only = self.s.room("Only room")
+        run, events = self.request({"message": "to whom?", "send": True, "close_after": True})
+        self.assertEqual(ambiguous_room_doc(100, ["Only room"]), run.raw)
+        self.assertUntouched(events)
+
+        run, events = self.request({"message": "a note"})
+        self.assertEqual(success_doc("draft_written", "Only room", 100, only.hwnd, only.input,
+                                     previous="", written="a note", remaining="a note"), run.raw)
+        self.assertEqual([], [e for e in events if e.name == "send"])
+        self.assertOnlyRoomTouched(events, only)
+
+
 class CrowdTest(RequestCase):
     SCENARIO = 'room "Crowd" draft="mine"\nrooms 40 "Crowd %d"'
 

@@ -96,6 +96,7 @@ HWND fake_hwnd(uintptr_t n) { return reinterpret_cast<HWND>(n); }
 
 std::unique_ptr<room_match_set> table_of(const std::vector<std::pair<std::u16string, int32_t>>& rows) {
     auto set = std::make_unique<room_match_set>();
+    set->room[0] = u'T';  // a named request: the scores below stand as given
     for (const auto& [title, score] : rows) {
         room_candidate& c = set->candidates[set->count];
         c.hwnd = fake_hwnd(0x100 + 0x10 * static_cast<uintptr_t>(set->count));
@@ -132,6 +133,21 @@ TEST(select_room_and_write_draft, ties_and_weak_sends_are_ambiguous_with_all_can
         EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
         EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
                   std::string::npos) << r.name;
+    }
+}
+
+// Naming no room makes every open room a candidate at score 100: a draft may
+// go into the only open room, a message is never sent there.
+TEST(select_room_and_write_draft, unnamed_request_never_sends) {
+    for (bool send : {true, false}) {
+        auto set = table_of({{u"Only room", 100}});
+        set->room[0] = 0;
+        request req{};
+        req.send = send;
+        req.message = const_cast<WCHAR*>(u"hi");
+        const std::string ambiguous =
+            capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, set.get()); });
+        EXPECT_EQ(selection_doc(set.get(), req) == ambiguous, send) << "send " << send;
     }
 }
 

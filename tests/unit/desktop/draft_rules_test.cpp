@@ -24,6 +24,7 @@ struct draft_case {
         top.hwnd = handle_of(room);
         top.input_hwnd = handle_of(room + 2);
         for (size_t i = 0; kTitle[i]; ++i) top.title[i] = kTitle[i];
+        for (size_t i = 0; kTitle[i]; ++i) set->room[i] = kTitle[i];
         top.score = 95;
     }
     fake_window& box() { return current_desktop().windows[static_cast<size_t>(room + 2)]; }

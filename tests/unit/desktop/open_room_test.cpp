@@ -157,18 +157,31 @@ TEST(open_room_via_main_window, no_name_opens_nothing) {
     EXPECT_TRUE(events_to(handle_of(o.m.tabs)).empty());
 }
 
+// The wrong room the search brought up cannot be closed safely, and is not
+// written into either.
 TEST(open_room_via_main_window, too_many_existing_windows_means_nothing_is_closed) {
     fake_desktop_scope scope;
     opening o;
     for (int i = 0; i < 300; ++i) add_window(u"EVA_Window_Dblclk", u"Old");
     scope.desk.windows[static_cast<size_t>(o.m.results)].visible = false;
     o.search_opens({u"x Team Alpha"});
-    EXPECT_EQ(o.run(u"Team Alpha"), "");
+    EXPECT_EQ(o.run(u"Team Alpha"), long_doc());
     EXPECT_TRUE(o.existing->overflowed);
     EXPECT_EQ(o.sent_closes(), 0);
-    EXPECT_EQ(o.result, open_result::room_found);
+    EXPECT_EQ(o.result, open_result::document_written);
     EXPECT_FALSE(o.opened);
-    EXPECT_EQ(o.set->candidates[0].score, 40);
+}
+
+TEST(open_room_via_main_window, too_many_existing_windows_still_opens_the_right_room) {
+    fake_desktop_scope scope;
+    opening o;
+    for (int i = 0; i < 300; ++i) add_window(u"EVA_Window_Dblclk", u"Old");
+    o.search_opens({u"Team Alpha"});
+    EXPECT_EQ(o.run(u"Team Alpha"), "");
+    EXPECT_EQ(o.sent_closes(), 0);
+    EXPECT_EQ(o.result, open_result::room_found);
+    EXPECT_TRUE(o.opened);
+    EXPECT_EQ(o.set->candidates[0].score, 95);
 }
 
 TEST(open_room_via_main_window, hidden_search_box_is_shown_without_activation) {
