@@ -329,6 +329,33 @@ class KilledRunTest(FaultCase):
         assert_no_focus_change(self, self.standin)
 
 
+    def test_killed_probe_leaves_the_previous_document(self):
+        # A stopped client makes the probe wait on its room's box (2 s), so
+        # the kill at 1 s lands inside the probe.
+        s = self.start_standin('room "Slow" draft="d"\n')
+        args = ["--probe", self.work.win("probe.json")]
+        first = run_chatdraft(args, self.work.path, KILL_AFTER, self.prefix)
+        check_clean_exit(self, first, RUN_BOUND, "probe")
+        previous = self.work.read("probe.json")
+        self.assertEqual([("Slow", "d")], [(r["title"], r["draft"])
+                                           for r in check_probe_document(self, previous)["open_rooms"]])
+        os.kill(s.pid, signal.SIGSTOP)
+        try:
+            proc = start_chatdraft(args, self.work.path, self.prefix)
+            time.sleep(max(0.0, proc.started + 1.0 - time.monotonic()))
+            kill_chatdraft(proc)
+        finally:
+            os.kill(s.pid, signal.SIGCONT)
+        self.assertNotEqual(0, proc.returncode, "the probe ended before the kill")
+        self.assertEqual(previous, self.work.read("probe.json"))
+        self.work.write("probe.json.tmp", b'{"status":"ok","open_rooms":[' * 1000)
+        run = run_chatdraft(args, self.work.path, KILL_AFTER, self.prefix)
+        check_clean_exit(self, run, RUN_BOUND, "probe after the kill")
+        self.assertEqual(previous, self.work.read("probe.json"))
+        self.assertEqual(["probe.json"], self.work.names())
+        assert_no_focus_change(self, s)
+
+
 class ConcurrentRunsTest(FaultCase):
     def test_two_requests_at_once_to_two_rooms(self):
         s = self.start_standin('room "Left"\nroom "Right"\n')
