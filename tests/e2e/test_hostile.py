@@ -118,6 +118,24 @@ class HostileRequestTest(HostileCase):
                 self.assertEqual(b"", run.stdout + run.stderr)
                 self.assertFalse(self.work.exists("out.json") or self.work.exists("out.json.tmp"))
 
+    def test_output_paths_that_cannot_take_the_document(self):
+        s = self.start_standin(self.SCENARIO)
+        self.work.write("req.json", '{"room":"Target","message":"keep"}')
+        long_name = self.work.win("o" * 2000 + ".json")
+        run = self.run_checked([self.work.win("req.json"), long_name], "long output path")
+        self.assertEqual(2, run.returncode, "a temporary file that cannot be created")
+        self.assertEqual(["req.json"], self.work.names())
+        self.assertEqual([], s.messages(), "the client was touched without a result file")
+        # A directory under the output name is neither removed nor replaced:
+        # the complete document stays under the temporary name.
+        os.mkdir(self.work.file("out.json"))
+        run = self.run_checked([self.work.win("req.json"), self.work.win("out.json")], "directory")
+        self.assertEqual(0, run.returncode)
+        self.assertTrue(os.path.isdir(self.work.file("out.json")))
+        doc = check_result_document(self, self.work.read("out.json.tmp"))
+        self.assertEqual("draft_written", doc["status"])
+        self.assertNothingSent(s)
+
     def test_request_file_as_its_own_output(self):
         s = self.start_standin(self.SCENARIO)
         self.work.write("req.json", '{"room":"Target","message":"keep"}')
