@@ -241,6 +241,16 @@ class ClientGoesAwayTest(FaultCase):
         self.assertEqual([], sends(s))
         assert_no_focus_change(self, s)
 
+    def test_send_slower_than_the_poll_is_unconfirmed_not_unsent(self):
+        # The client empties the box 2.5 s after Enter, after the last of the
+        # 15 polls: the run says "send_unconfirmed", and the text still goes.
+        s = self.start_standin('room "Slow" send=delay:2500\n')
+        doc = self.run_request('{"room":"Slow","message":"late","send":true}', RUN_BOUND)
+        self.assertEqual(("send_unconfirmed", "late"), (doc["status"], doc["remaining_input_text"]))
+        s.wait_for(lambda e: e.name == "emptied", timeout=10)
+        self.assertEqual([("Slow", "late")], sends(s))
+        assert_no_focus_change(self, s)
+
     def test_nothing_reaches_a_room_after_chatdraft_asks_it_to_close(self):
         s = self.start_standin('room "Brief"\n')
         doc = self.run_request('{"room":"Brief","message":"hi","send":true,"close_after":true}', RUN_BOUND)
