@@ -10,6 +10,12 @@ exit, as a calling program sees it. Each run's result is checked, so a
 table never reports a run that did the wrong thing.
 
 overhead = median - floor median (same scenario) - the path's fixed waits
+
+chatdraft_timed.exe, the same program with a stopwatch around main, runs
+beside each chatdraft run, and floor.exe times its own main too; the
+in-process overhead (in-process median - floor's in-process median - waits)
+leaves out Wine's process start and exit, and is much less noisy on a busy
+machine.
 """
 
 import argparse
@@ -53,6 +59,7 @@ class Case:
         self.reset = reset          # reset(standin) before each run, not timed
         self.settle = settle        # settle(standin, doc) after each run, not timed
         self.times = []
+        self.inner_times = []       # chatdraft_timed.exe's own measure of main
 
 
 def expect_status(status, **members):
@@ -131,36 +138,36 @@ def scenarios():
 
 
 def timed_run(exe, args, prefix, cwd):
-    started = time.perf_counter()
-    proc = subprocess.Popen([wine_loader(), exe, *args], env=wine_env(prefix), cwd=cwd,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    # A blocking wait: Popen.wait with a time-out polls in steps of up to 50 ms.
-    watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
-    watchdog.start()
-    rc = proc.wait()
-    ms = (time.perf_counter() - started) * 1000.0
-    watchdog.cancel()
+    """(ms from spawn to exit, exit code, standard error)."""
+    with tempfile.TemporaryFile(dir=cwd) as err:
+        started = time.perf_counter()
+        proc = subprocess.Popen([wine_loader(), exe, *args], env=wine_env(prefix), cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        # A blocking wait: Popen.wait with a time-out polls in steps of up to 50 ms.
+        watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+        watchdog.start()
+        rc = proc.wait()
+        ms = (time.perf_counter() - started) * 1000.0
+        watchdog.cancel()
+        err.seek(0)
+        stderr = err.read().decode("ascii", "replace")
     if ms >= RUN_TIMEOUT * 1000.0:
         raise RuntimeError("%s %r did not end within %.0f s" % (exe, args, RUN_TIMEOUT))
-    return ms, rc
+    return ms, rc, stderr
 
 
-def run_case(case, exes, standin, work):
+def run_once(case, exe, exes, standin, work):
     out_path = os.path.join(work, "out.json")
     if os.path.exists(out_path):
         os.remove(out_path)
     if case.reset:
         case.reset(standin)
     args = case.args
-    exe = exes["chatdraft"]
     if args is None:
         with open(os.path.join(work, "req.json"), "w", encoding="utf-8") as f:
             json.dump(case.request, f, ensure_ascii=False)
         args = ["req.json", "out.json"]
-    elif not args:
-        exe = exes["floor"]
-    ms, rc = timed_run(exe, args, standin.prefix, work)
+    ms, rc, stderr = timed_run(exe, args, standin.prefix, work)
     if rc != 0:
         raise RuntimeError("%s: exit code %d" % (case.name, rc))
     if case.check:
@@ -169,7 +176,21 @@ def run_case(case, exes, standin, work):
         case.check(doc, standin)
         if case.settle:
             case.settle(standin, doc)
-    case.times.append(ms)
+    return ms, stderr
+
+
+def in_process_ms(stderr):
+    return float(stderr.split("in_process_ms")[1].split()[0])
+
+
+def run_case(case, exes, standin, work):
+    if case.target is None:
+        ms, stderr = run_once(case, exes["floor"], exes, standin, work)
+        case.times.append(ms)
+        case.inner_times.append(in_process_ms(stderr))
+        return
+    case.times.append(run_once(case, exes["chatdraft"], exes, standin, work)[0])
+    case.inner_times.append(in_process_ms(run_once(case, exes["timed"], exes, standin, work)[1]))
 
 
 def measure(scenario, cases, runs, exes, prefix, work):
@@ -177,6 +198,7 @@ def measure(scenario, cases, runs, exes, prefix, work):
         for case in cases:          # warm-up, not counted: caches, first-use paths
             run_case(case, exes, standin, work)
             case.times.clear()
+            case.inner_times.clear()
         for _ in range(runs):
             for case in cases:
                 run_case(case, exes, standin, work)
@@ -191,26 +213,30 @@ def quartiles(times):
 
 
 def table(measured, exe_size):
-    head = ("| case | median ms | IQR ms | min-max ms | floor ms | waits ms | overhead ms | target |",
-            "|---|---:|---:|---:|---:|---:|---:|---|")
+    head = ("| case | median ms | IQR ms | min ms | floor ms | waits ms | overhead ms | target "
+            "| in-process ms | in-process overhead ms |",
+            "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|")
     rows = list(head)
     failures = []
     for cases in measured:
         floor = statistics.median(cases[0].times)
+        inner_floor = statistics.median(cases[0].inner_times)
         for case in cases:
             med = statistics.median(case.times)
             q1, q3 = quartiles(case.times)
-            if case.target is None:
-                over, verdict = "", ""
-            else:
+            over = verdict = inner_over = ""
+            inner = "%.1f" % statistics.median(case.inner_times)
+            if case.target is not None:
                 overhead = med - floor - case.waits
                 over = "%.1f" % overhead
                 verdict = "< %g: %s" % (case.target, "ok" if overhead < case.target else "OVER")
                 if overhead >= case.target:
                     failures.append(case.name)
-            rows.append("| %s | %.1f | %.1f-%.1f | %.1f-%.1f | %.1f | %d | %s | %s |"
-                        % (case.name, med, q1, q3, min(case.times), max(case.times), floor,
-                           case.waits, over, verdict))
+                inner_over = "%.1f" % (statistics.median(case.inner_times) - inner_floor
+                                       - case.waits)
+            rows.append("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %s | %s | %s | %s |"
+                        % (case.name, med, q1, q3, min(case.times), floor, case.waits, over,
+                           verdict, inner, inner_over))
     size_ok = exe_size < SIZE_TARGET
     if not size_ok:
         failures.append("chatdraft.exe size")
@@ -230,6 +256,7 @@ def main():
     build = os.path.abspath(opts.build)
     exes = {"chatdraft": os.path.join(build, "chatdraft.exe"),
             "floor": os.path.join(build, "bench", "floor.exe"),
+            "timed": os.path.join(build, "bench", "chatdraft_timed.exe"),
             "standin": os.path.join(build, "standin", "standin.exe")}
     for path in exes.values():
         if not os.path.isfile(path):
