@@ -5,6 +5,7 @@ ends in bounded time, leaves one complete result document (or, when killed,
 the previous one or none), and never reports a send that did not happen."""
 
 import os
+import random
 import signal
 import sys
 import time
@@ -223,6 +224,27 @@ class ClientGoesAwayTest(FaultCase):
         self.assertNotEqual("sent", doc["status"], doc)
         self.assertEqual([], sends(s))
         assert_no_focus_change(self, s)
+
+    def test_client_killed_at_random_moments_never_yields_a_false_send(self):
+        # Seeded moments from chatdraft's start to past its Enter: whatever
+        # the run saw of the dying client, a "sent" needs a logged send.
+        rng = random.Random(7)
+        for delay in sorted(rng.uniform(0.0, 0.8) for _ in range(8)):
+            with self.subTest(delay=round(delay, 3)):
+                s = Standin('room "Mortal"\n', prefix=self.prefix)
+                s.start()
+                try:
+                    proc = start_chatdraft(self.request('{"room":"Mortal","message":"hi","send":true}'),
+                                           self.work.path, self.prefix)
+                    time.sleep(max(0.0, proc.started + delay - time.monotonic()))
+                    s.proc.kill()
+                    run = wait_chatdraft(proc, KILL_AFTER)
+                    check_clean_exit(self, run, RUN_BOUND, "request while the client died")
+                    doc = check_result_document(self, self.work.read("out.json"))
+                    self.assertSendClaimTrue(doc, s, "Mortal")
+                    assert_no_focus_change(self, s)
+                finally:
+                    s.stop()
 
     def test_room_closed_during_the_send_poll(self):
         s = self.start_standin('room "Shut" send=stuck\n')

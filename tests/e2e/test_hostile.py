@@ -203,6 +203,16 @@ class HostileWindowsTest(HostileCase):
         self.assertEqual("NEEDS_OPEN_ROOM", doc["error_code"])
         self.assertNothingSent(s)
 
+    def test_look_alike_room_in_another_process_makes_the_choice_ambiguous(self):
+        client = self.start_standin('room "Team Alpha" draft="real"\n')
+        spoof = self.start_standin('main absent\nroom "Team Alpha" draft="fake"\n')
+        doc = self.request("look-alike", '{"room":"Team Alpha","message":"x","force":true}')
+        self.assertEqual(("AMBIGUOUS_ROOM", ["Team Alpha", "Team Alpha"]),
+                         (doc["error_code"], doc["candidates"]))
+        for s in (client, spoof):
+            self.assertEqual([], s.messages(role="input"), "a box was touched")
+            self.assertNothingSent(s)
+
     def test_fake_main_windows_beside_the_client(self):
         client = self.start_standin('room "Target" draft="keep"\n')
         fakes = self.start_standin("main absent\nfake_main 3\n")
