@@ -269,11 +269,18 @@ static char* temp_path_alloc(const char* output_path) {
 }
 
 // The complete document is closed before the old one is removed, and moved
-// in whole; MoveFileA does not replace an existing file.
-static void finish_result_file(FILE* out, const char* temp_path, const char* output_path) {
-    fclose(out);
+// in whole; MoveFileA does not replace an existing file. A document that
+// could not be written whole (a full disk) replaces nothing and is removed.
+[[nodiscard]] static bool finish_result_file(FILE* out, const char* temp_path,
+                                             const char* output_path) {
+    const bool written = fflush(out) == 0 && ferror(out) == 0;
+    if (fclose(out) != 0 || !written) {
+        DeleteFileA(temp_path);
+        return false;
+    }
     DeleteFileA(output_path);
     MoveFileA(temp_path, output_path);
+    return true;
 }
 
 static void copy_query(WCHAR* dst, const WCHAR* src) {
@@ -315,8 +322,7 @@ static int run_request_mode(const char* request_path, const char* output_path) {
     int rc = kExitMisuse;
     if (out) {
         serve_request(&req, out);
-        finish_result_file(out, temp_path, output_path);
-        rc = kExitOk;
+        rc = finish_result_file(out, temp_path, output_path) ? kExitOk : kExitMisuse;
     }
     free(temp_path);
     free_request(&req);
@@ -330,7 +336,7 @@ static int run_probe_mode(const char* output_path) {
     int rc = kExitMisuse;
     if (out) {
         rc = run_probe(out);
-        finish_result_file(out, temp_path, output_path);
+        if (!finish_result_file(out, temp_path, output_path)) rc = kExitMisuse;
     }
     free(temp_path);
     return rc;
