@@ -388,6 +388,27 @@ class KilledRunTest(FaultCase):
         assert_no_focus_change(self, s)
 
 
+class FullDiskTest(FaultCase):
+    def test_document_that_cannot_be_written_whole_replaces_nothing(self):
+        # Files of the run may not grow past 100 bytes, as on a full disk:
+        # no document here is that short.
+        s = self.start_standin('room "Target" draft="keep"\n')
+        self.work.write("out.json", b"previous")
+        self.work.write("probe.json", b"previous")
+        runs = [("request", self.request('{"room":"Target","message":"x"}')),
+                ("probe", ["--probe", self.work.win("probe.json")])]
+        for name, args in runs:
+            with self.subTest(name):
+                run = run_chatdraft(args, self.work.path, KILL_AFTER, self.prefix, max_file_bytes=100)
+                check_clean_exit(self, run, RUN_BOUND, name)
+                self.assertEqual(2, run.returncode, "a result file that could not be written")
+                self.assertEqual(b"", run.stdout + run.stderr)
+        self.assertEqual(b"previous", self.work.read("out.json"))
+        self.assertEqual(b"previous", self.work.read("probe.json"))
+        self.assertEqual(["out.json", "probe.json", "req.json"], self.work.names())
+        assert_no_focus_change(self, s)
+
+
 class ConcurrentRunsTest(FaultCase):
     def test_two_requests_at_once_to_two_rooms(self):
         s = self.start_standin('room "Left"\nroom "Right"\n')

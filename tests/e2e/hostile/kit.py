@@ -11,6 +11,7 @@ error go to files, so a large probe never blocks on a full pipe.
 
 import json
 import os
+import resource
 import signal
 import subprocess
 import tempfile
@@ -51,9 +52,18 @@ class Run:
     stderr: bytes
 
 
-def start_chatdraft(args, cwd, prefix=None):
+def _file_size_limit(max_bytes):
+    """A child set-up that makes writes past max_bytes fail, as on a full disk."""
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (max_bytes, max_bytes))
+    return limit
+
+
+def start_chatdraft(args, cwd, prefix=None, max_file_bytes=None):
     """Start chatdraft.exe in `cwd`; the caller owns the process (and its id).
-    Its standard streams go to files of their own in `cwd`, named ".std*"."""
+    Its standard streams go to files of their own in `cwd`, named ".std*".
+    With max_file_bytes, no file it writes can grow past that size."""
     prefix = prefix or prefix_from_env()
     streams = []
     for name in ("out", "err"):
@@ -61,7 +71,8 @@ def start_chatdraft(args, cwd, prefix=None):
         streams.append((os.fdopen(fd, "wb"), path))
     proc = subprocess.Popen([wine_loader(), chatdraft_exe(), *[str(a) for a in args]],
                             env=wine_env(prefix), cwd=cwd, stdin=subprocess.DEVNULL,
-                            stdout=streams[0][0], stderr=streams[1][0])
+                            stdout=streams[0][0], stderr=streams[1][0],
+                            preexec_fn=_file_size_limit(max_file_bytes) if max_file_bytes else None)
     for f, _ in streams:
         f.close()
     proc.stream_paths = [path for _, path in streams]
@@ -107,8 +118,8 @@ def wait_chatdraft(proc, timeout):
     return Run(proc.returncode, seconds, timed_out, peak, out, err)
 
 
-def run_chatdraft(args, cwd, timeout=60.0, prefix=None):
-    return wait_chatdraft(start_chatdraft(args, cwd, prefix), timeout)
+def run_chatdraft(args, cwd, timeout=60.0, prefix=None, max_file_bytes=None):
+    return wait_chatdraft(start_chatdraft(args, cwd, prefix, max_file_bytes), timeout)
 
 
 def kill_chatdraft(proc):
