@@ -211,8 +211,9 @@ class ClientGoesAwayTest(FaultCase):
             run = wait_chatdraft(proc, KILL_AFTER)
         check_clean_exit(self, run, RUN_BOUND, "request while the client died")
         doc = check_result_document(self, self.work.read("out.json"))
-        self.assertIn(doc.get("error_code", doc["status"]), ("WRITE_MISMATCH", "send_unconfirmed"), doc)
-        self.assertEqual([], sends(s))
+        # Only a kill slower than the 100 ms wait lets the send through.
+        if not self.assertSendClaimTrue(doc, s, "Doomed"):
+            self.assertIn(doc.get("error_code", doc["status"]), ("WRITE_MISMATCH", "send_unconfirmed"), doc)
         assert_no_focus_change(self, s)
 
     def test_client_exiting_while_a_send_waits(self):
