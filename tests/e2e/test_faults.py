@@ -105,6 +105,16 @@ class HungRoomTest(FaultCase):
         self.assertEqual("ready", probe["login_state"])
         assert_no_focus_change(self, s)
 
+    def test_probe_over_forty_hung_rooms(self):
+        # Forty rooms hang at once, each on its own thread: their 5 s run
+        # together, so the probe waits about as long as for one. Without the
+        # hung-thread rule its 32 listed rooms would cost 32 x 2 s.
+        s = self.start_standin('rooms 40 "Room %d" hang=ready\n')
+        probe = self.run_probe(HANG_BOUND)
+        self.assertEqual(32, len(probe["open_rooms"]))
+        self.assertEqual({""}, {r["draft"] for r in probe["open_rooms"]})
+        assert_no_focus_change(self, s)
+
     def test_request_to_a_hung_room_writes_nothing_and_sends_nothing(self):
         s = self.start_standin('room "Frozen" hang=ready draft="cold"\n')
         doc = self.run_request('{"room":"Frozen","message":"hello","send":true}', HANG_BOUND)
