@@ -421,16 +421,19 @@ class FullDiskTest(FaultCase):
 
 
 class ConcurrentRunsTest(FaultCase):
+    def assertBothEndWell(self, first, second):
+        runs = [wait_chatdraft(proc, KILL_AFTER) for proc in (first, second)]
+        for run, name in zip(runs, ("first", "second")):
+            check_clean_exit(self, run, RUN_BOUND, "%s run" % name)
+            self.assertEqual(0, run.returncode)
+
     def test_two_requests_at_once_to_two_rooms(self):
         s = self.start_standin('room "Left"\nroom "Right"\n')
         left = start_chatdraft(self.request('{"room":"Left","message":"to left","send":true}',
                                             "left.json", "left.out"), self.work.path, self.prefix)
         right = start_chatdraft(self.request('{"room":"Right","message":"to right","send":true}',
                                              "right.json", "right.out"), self.work.path, self.prefix)
-        for proc, name in ((left, "left"), (right, "right")):
-            run = wait_chatdraft(proc, KILL_AFTER)
-            check_clean_exit(self, run, RUN_BOUND, name)
-            self.assertEqual(0, run.returncode)
+        self.assertBothEndWell(left, right)
         docs = [check_result_document(self, self.work.read(n)) for n in ("left.out", "right.out")]
         self.assertEqual([("sent", "Left", "to left"), ("sent", "Right", "to right")],
                          [(d["status"], d["room_title"], d["written_text"]) for d in docs])
@@ -443,10 +446,7 @@ class ConcurrentRunsTest(FaultCase):
         probe = start_chatdraft(["--probe", self.work.win("probe.out")], self.work.path, self.prefix)
         request = start_chatdraft(self.request('{"room":"Busy","message":"more","append":true}'),
                                   self.work.path, self.prefix)
-        for proc, name in ((probe, "probe"), (request, "request")):
-            run = wait_chatdraft(proc, KILL_AFTER)
-            check_clean_exit(self, run, RUN_BOUND, name)
-            self.assertEqual(0, run.returncode)
+        self.assertBothEndWell(probe, request)
         rooms = {r["title"]: r["draft"] for r in check_probe_document(self, self.work.read("probe.out"))["open_rooms"]}
         self.assertEqual("mine", rooms["Quiet"])
         self.assertIn(crlf_to_lf(rooms["Busy"]), ("typing", "typing\nmore"))
