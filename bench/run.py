@@ -60,6 +60,7 @@ class Case:
         self.settle = settle        # settle(standin, doc) after each run, not timed
         self.times = []
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
+        self.baseline_times = []    # the same from the --baseline build
 
 
 def expect_status(status, **members):
@@ -169,7 +170,8 @@ def run_once(case, exe, exes, standin, work):
         args = ["req.json", "out.json"]
     ms, rc, stderr = timed_run(exe, args, standin.prefix, work)
     if rc != 0:
-        raise RuntimeError("%s: exit code %d" % (case.name, rc))
+        raise RuntimeError("%s: %s exited with %d: %r" % (case.name, os.path.basename(exe), rc,
+                                                           stderr[-500:]))
     if case.check:
         with open(out_path, "rb") as f:
             doc = json.loads(f.read().decode("utf-8"))
@@ -190,7 +192,14 @@ def run_case(case, exes, standin, work):
         case.inner_times.append(in_process_ms(stderr))
         return
     case.times.append(run_once(case, exes["chatdraft"], exes, standin, work)[0])
-    case.inner_times.append(in_process_ms(run_once(case, exes["timed"], exes, standin, work)[1]))
+    timed = [(exes["timed"], case.inner_times)]
+    if "baseline" in exes:
+        # Taking turns at going first keeps any effect of the order out of the comparison.
+        timed.append((exes["baseline"], case.baseline_times))
+        if len(case.inner_times) % 2:
+            timed.reverse()
+    for exe, times in timed:
+        times.append(in_process_ms(run_once(case, exe, exes, standin, work)[1]))
 
 
 def measure(scenario, cases, runs, exes, prefix, work):
@@ -199,6 +208,7 @@ def measure(scenario, cases, runs, exes, prefix, work):
             run_case(case, exes, standin, work)
             case.times.clear()
             case.inner_times.clear()
+            case.baseline_times.clear()
         for _ in range(runs):
             for case in cases:
                 run_case(case, exes, standin, work)
@@ -212,10 +222,12 @@ def quartiles(times):
     return q[0], q[2]
 
 
-def table(measured, exe_size):
-    head = ("| case | median ms | IQR ms | min ms | floor ms | waits ms | overhead ms | target "
+def table(measured, exe_size, baseline):
+    head = ["| case | median ms | IQR ms | min ms | floor ms | waits ms | overhead ms | target "
             "| in-process ms | in-process overhead ms |",
-            "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|")
+            "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|"]
+    if baseline:
+        head = [head[0] + " baseline in-process overhead ms |", head[1] + "---:|"]
     rows = list(head)
     failures = []
     for cases in measured:
@@ -234,9 +246,13 @@ def table(measured, exe_size):
                     failures.append(case.name)
                 inner_over = "%.1f" % (statistics.median(case.inner_times) - inner_floor
                                        - case.waits)
-            rows.append("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %s | %s | %s | %s |"
-                        % (case.name, med, q1, q3, min(case.times), floor, case.waits, over,
-                           verdict, inner, inner_over))
+            row = ("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %s | %s | %s | %s |"
+                   % (case.name, med, q1, q3, min(case.times), floor, case.waits, over,
+                      verdict, inner, inner_over))
+            if baseline:
+                row += " %s |" % ("%.1f" % (statistics.median(case.baseline_times) - inner_floor
+                                            - case.waits) if case.baseline_times else "")
+            rows.append(row)
     size_ok = exe_size < SIZE_TARGET
     if not size_ok:
         failures.append("chatdraft.exe size")
@@ -252,12 +268,18 @@ def main():
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--build", default=os.path.join(root, "build", "windows"))
     parser.add_argument("--prefix", default=os.path.join(root, "build", "bench-prefix"))
+    parser.add_argument("--only", help="measure only the cases whose names contain this text")
+    parser.add_argument("--baseline", help="another Windows build whose chatdraft_timed.exe "
+                        "runs beside this one's, for a before-and-after column")
     opts = parser.parse_args()
     build = os.path.abspath(opts.build)
     exes = {"chatdraft": os.path.join(build, "chatdraft.exe"),
             "floor": os.path.join(build, "bench", "floor.exe"),
             "timed": os.path.join(build, "bench", "chatdraft_timed.exe"),
             "standin": os.path.join(build, "standin", "standin.exe")}
+    if opts.baseline:
+        exes["baseline"] = os.path.join(os.path.abspath(opts.baseline), "bench",
+                                        "chatdraft_timed.exe")
     for path in exes.values():
         if not os.path.isfile(path):
             sys.exit("missing %s: build the windows configuration first" % path)
@@ -267,11 +289,15 @@ def main():
     measured = []
     try:
         for scenario, cases in scenarios():
+            if opts.only:
+                cases = [c for c in cases if c.target is None or opts.only in c.name]
+                if len(cases) == 1:
+                    continue
             measure(scenario, cases, opts.runs, exes, prefix, work)
             measured.append(cases)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    text, failures = table(measured, os.path.getsize(exes["chatdraft"]))
+    text, failures = table(measured, os.path.getsize(exes["chatdraft"]), bool(opts.baseline))
     print("%d runs per case, %s, %s" % (opts.runs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
                                          os.uname().nodename))
     print(text)
