@@ -61,6 +61,7 @@ class Case:
         self.times = []
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
         self.baseline_times = []    # the same from the --baseline build
+        self.failures = []          # what went wrong in runs that are not counted
 
 
 def expect_status(status, **members):
@@ -170,8 +171,7 @@ def run_once(case, exe, exes, standin, work):
         args = ["req.json", "out.json"]
     ms, rc, stderr = timed_run(exe, args, standin.prefix, work)
     if rc != 0:
-        raise RuntimeError("%s: %s exited with %d: %r" % (case.name, os.path.basename(exe), rc,
-                                                           stderr[-500:]))
+        raise RuntimeError("%s exited with %d: %r" % (exe, rc, stderr[-500:]))
     if case.check:
         with open(out_path, "rb") as f:
             doc = json.loads(f.read().decode("utf-8"))
@@ -182,7 +182,10 @@ def run_once(case, exe, exes, standin, work):
 
 
 def in_process_ms(stderr):
-    return float(stderr.split("in_process_ms")[1].split()[0])
+    words = stderr.split()
+    if "in_process_ms" not in words[:-1]:
+        raise RuntimeError("no in-process time in %r" % stderr[-200:])
+    return float(words[words.index("in_process_ms") + 1])
 
 
 def run_case(case, exes, standin, work):
@@ -202,16 +205,27 @@ def run_case(case, exes, standin, work):
         times.append(in_process_ms(run_once(case, exe, exes, standin, work)[1]))
 
 
+def run_round(case, exes, standin, work):
+    """One round of a case; a failed run is recorded and left out of the times."""
+    counts = [len(case.times), len(case.inner_times), len(case.baseline_times)]
+    try:
+        run_case(case, exes, standin, work)
+    except (RuntimeError, OSError, ValueError) as failure:
+        case.failures.append(str(failure))
+        for times, count in zip((case.times, case.inner_times, case.baseline_times), counts):
+            del times[count:]
+
+
 def measure(scenario, cases, runs, exes, prefix, work):
     with Standin(scenario, prefix=prefix, exe=exes["standin"]) as standin:
         for case in cases:          # warm-up, not counted: caches, first-use paths
-            run_case(case, exes, standin, work)
+            run_round(case, exes, standin, work)
             case.times.clear()
             case.inner_times.clear()
             case.baseline_times.clear()
         for _ in range(runs):
             for case in cases:
-                run_case(case, exes, standin, work)
+                run_round(case, exes, standin, work)
         focus = standin.focus_events()
         if focus:
             raise RuntimeError("activation or focus changed:\n%s" % "\n".join(e.line for e in focus))
@@ -231,9 +245,15 @@ def table(measured, exe_size, baseline):
     rows = list(head)
     failures = []
     for cases in measured:
+        if not cases[0].times:
+            rows.append("| %s | every run failed |" % cases[0].name)
+            continue
         floor = statistics.median(cases[0].times)
         inner_floor = statistics.median(cases[0].inner_times)
         for case in cases:
+            if not case.times:
+                rows.append("| %s | every run failed |" % case.name)
+                continue
             med = statistics.median(case.times)
             q1, q3 = quartiles(case.times)
             over = verdict = inner_over = ""
@@ -253,6 +273,10 @@ def table(measured, exe_size, baseline):
                 row += " %s |" % ("%.1f" % (statistics.median(case.baseline_times) - inner_floor
                                             - case.waits) if case.baseline_times else "")
             rows.append(row)
+    for cases in measured:
+        for case in cases:
+            for failure in case.failures:
+                failures.append("%s: a failed run (%s)" % (case.name, failure))
     size_ok = exe_size < SIZE_TARGET
     if not size_ok:
         failures.append("chatdraft.exe size")
@@ -302,7 +326,7 @@ def main():
                                          os.uname().nodename))
     print(text)
     if failures:
-        print("over target: " + ", ".join(failures))
+        print("over target or failed:\n  " + "\n  ".join(failures))
         return 1
     return 0
 
