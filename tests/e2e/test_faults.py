@@ -13,8 +13,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import Standin, assert_traffic, expect, poke, prefix_from_env  # noqa: E402
-from hostile.kit import (Workdir, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
+from harness import Standin, assert_traffic, expect, poke  # noqa: E402
+from hostile.kit import (KitCase, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
                          check_result_document, crlf_to_lf, kill_chatdraft, parse_document,
                          run_chatdraft, sends, start_chatdraft, wait_chatdraft)
 
@@ -50,19 +50,7 @@ OPEN_HANG_BOUND = 2 * (FULL_WAITS_BEFORE_HUNG * SEND_TIMEOUT + OPENING_WAITS + F
 KILL_AFTER = 60.0
 
 
-class FaultCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = prefix_from_env()
-
-    def setUp(self):
-        self.work = Workdir(self)
-
-    def start_standin(self, scenario):
-        s = Standin(scenario, prefix=self.prefix)
-        s.start()
-        self.addCleanup(s.stop)
-        return s
+class FaultCase(KitCase):
 
     def request(self, text, name="req.json", out="out.json"):
         self.work.write(name, text)

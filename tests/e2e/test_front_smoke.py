@@ -7,17 +7,12 @@ import tempfile
 import unittest
 
 from harness import chatdraft_exe, prefix_from_env, run_exe, win_path
+from harness.requests import MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_SHORT
 
 RUN_SECONDS = 60
 
 NO_CLIENT_PROBE = (b'{"status":"ok","main_hwnd":0,"kakao_pid":0,'
                    b'"login_state":"logged_out","open_rooms":[]}\n')
-MAIN_WINDOW_NOT_FOUND = (
-    '{"status":"error","error_code":"MAIN_WINDOW_NOT_FOUND","error":"카카오톡 메인 '
-    '창(EVA_Window_Dblclk)을 찾을 수 없습니다."}\n').encode()
-NEEDS_OPEN_ROOM_SHORT = (
-    '{"status":"error","error_code":"NEEDS_OPEN_ROOM","error":"열려 있는 채팅방이 '
-    '없습니다. 카카오톡에서 해당 방을 열어 두세요."}\n').encode()
 
 
 def run_chatdraft(args, cwd):

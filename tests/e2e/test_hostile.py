@@ -11,8 +11,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import Standin, poke, prefix_from_env  # noqa: E402
-from hostile.kit import (Workdir, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
+from harness import poke  # noqa: E402
+from hostile.kit import (KitCase, assert_no_focus_change, check_clean_exit, check_probe_document,  # noqa: E402
                          check_result_document, crlf_to_lf, run_chatdraft, sends)
 from hostile.requests import hostile_requests, writing_requests  # noqa: E402
 
@@ -28,19 +28,7 @@ PEAK_RSS_KB = 128 * 1024
 WM_SETTEXT = 0x000C
 
 
-class HostileCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = prefix_from_env()
-
-    def setUp(self):
-        self.work = Workdir(self)
-
-    def start_standin(self, scenario):
-        s = Standin(scenario, prefix=self.prefix)
-        s.start()
-        self.addCleanup(s.stop)
-        return s
+class HostileCase(KitCase):
 
     def run_checked(self, args, what, bound=RUN_BOUND):
         run = run_chatdraft(args, self.work.path, KILL_AFTER, self.prefix)

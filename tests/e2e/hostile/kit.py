@@ -18,7 +18,9 @@ import tempfile
 import time
 from dataclasses import dataclass
 
-from harness import chatdraft_exe, prefix_from_env, win_path, wine_env, wine_loader
+import unittest
+
+from harness import Standin, chatdraft_exe, prefix_from_env, win_path, wine_env, wine_loader
 
 SUCCESS_STATUSES = ("cleared", "draft_written", "sent", "send_unconfirmed")
 ERROR_CODES = ("KAKAO_LOCKED", "NEEDS_OPEN_ROOM", "MAIN_WINDOW_NOT_FOUND", "AMBIGUOUS_ROOM",
@@ -167,6 +169,24 @@ class Workdir:
 
     def names(self):
         return sorted(n for n in os.listdir(self.path) if not n.startswith(".std"))
+
+
+class KitCase(unittest.TestCase):
+    """A test with the run's prefix, a private work directory and stand-ins
+    that stop when the test ends."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = prefix_from_env()
+
+    def setUp(self):
+        self.work = Workdir(self)
+
+    def start_standin(self, scenario):
+        s = Standin(scenario, prefix=self.prefix)
+        s.start()
+        self.addCleanup(s.stop)
+        return s
 
 
 def parse_document(data):
