@@ -150,6 +150,7 @@ HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const W
                                                 const WCHAR* title) {
     if (!g_desk || parent || title) return nullptr;
     ++g_desk->find_calls;
+    if (!after) ++g_desk->find_walks;
     if (g_desk->before_find) g_desk->before_find(g_desk->find_calls);
     bool past = after == nullptr;
     for (int i : top_level_order()) {

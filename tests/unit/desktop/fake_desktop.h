@@ -50,6 +50,7 @@ struct fake_desktop {
     // raised or destroyed while a walk is under way.
     std::function<void(int call)> before_find;
     int find_calls = 0;
+    int find_walks = 0;                // FindWindowExW calls from the top
     int enum_windows_calls = 0;
     int class_reads = 0;               // GetClassNameW calls
     int64_t top_z = 0;                 // stacking given to the last raised window
