@@ -229,7 +229,7 @@ BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
 
 void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
     scan_chat_windows(set);
-    EnumWindows(cleanup_wrong_cb, reinterpret_cast<LPARAM>(existing));
+    enum_client_windows(cleanup_wrong_cb, reinterpret_cast<LPARAM>(existing));
 }
 
 // Nothing is written into a window chatdraft asked to close. Without a complete
@@ -254,7 +254,7 @@ void record_existing_windows(const request* req, const main_window_info* info,
     existing->kakao_pid = info->kakao_pid;
     text16_copy(existing->room, req->room, kQueryUnits - 1);
     text16_copy(existing->resolved_name, req->resolved_name, kQueryUnits - 1);
-    EnumWindows(record_existing_cb, reinterpret_cast<LPARAM>(existing));
+    enum_client_windows(record_existing_cb, reinterpret_cast<LPARAM>(existing));
 }
 
 bool search_box_is_shown(HWND search_box) {

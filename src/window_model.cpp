@@ -31,6 +31,12 @@ void read_class_name(HWND hwnd, WCHAR (&buffer)[kClassUnits]) {
     GetClassNameW(hwnd, buffer, kClassUnits - 1);
 }
 
+bool holds_window(const HWND* handles, int count, HWND hwnd) {
+    for (int i = 0; i < count; ++i)
+        if (handles[i] == hwnd) return true;
+    return false;
+}
+
 bool is_blank_unit(WCHAR c) { return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20; }
 
 // True when needle (non-empty) occurs in hay as a contiguous run of units.
@@ -56,6 +62,29 @@ void record_chat_list_child(HWND hwnd, const WCHAR* text, main_window_info* info
         info->search_result_list = hwnd;
 }
 
+constexpr int kWalkOverflow = -2;
+
+// One walk over the top-level windows of the client's class. Returns the
+// number found, kListFallBack when a window shows up twice (the z-order moved
+// under the walk), or kWalkOverflow when more than `capacity` are found.
+int walk_client_windows(HWND* out, int capacity) {
+    int count = 0;
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, kClientClass, nullptr); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, kClientClass, nullptr)) {
+        if (count >= capacity) return kWalkOverflow;
+        if (holds_window(out, count, hwnd)) return kListFallBack;
+        out[count++] = hwnd;
+    }
+    return count;
+}
+
+bool same_windows(const HWND* a, int a_count, const HWND* b, int b_count) {
+    if (a_count != b_count) return false;
+    for (int i = 0; i < a_count; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 void write_probe_room(FILE* out, const room_candidate* room) {
     WCHAR* draft = get_edit_text_alloc(room->input_hwnd);
     fprintf(out, "{\"hwnd\":%llu,\"input_hwnd\":%llu,\"title\":", hwnd_number(room->hwnd),
@@ -69,6 +98,34 @@ void write_probe_room(FILE* out, const room_candidate* room) {
 }
 
 }  // namespace
+
+// ---- listing the client's windows --------------------------------------------
+
+// A window raised or destroyed during a walk can be skipped by it; a second
+// walk that finds the very same sequence shows the z-order held still.
+int list_client_windows(HWND* out, int capacity) {
+    HWND again[kMaxClientWindows];
+    if (capacity > kMaxClientWindows) capacity = kMaxClientWindows;
+    int count = walk_client_windows(out, capacity);
+    for (int attempt = 0; attempt < kListAttempts && count != kWalkOverflow; ++attempt) {
+        int again_count = walk_client_windows(again, capacity);
+        if (count >= 0 && same_windows(out, count, again, again_count)) return count;
+        for (int i = 0; i < again_count; ++i) out[i] = again[i];
+        count = again_count;
+    }
+    return kListFallBack;
+}
+
+void enum_client_windows(WNDENUMPROC proc, LPARAM param) {
+    HWND listed[kMaxClientWindows];
+    int count = list_client_windows(listed, kMaxClientWindows);
+    if (count == kListFallBack) {
+        EnumWindows(proc, param);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        if (!proc(listed[i], param)) return;
+}
 
 // ---- main window and login state -------------------------------------------
 
@@ -115,7 +172,7 @@ const char* detect_login_state(const main_window_info* info) {
 
 void find_main_window(main_window_info* info) {
     *info = main_window_info{};
-    EnumWindows(find_main_cb, reinterpret_cast<LPARAM>(info));
+    enum_client_windows(find_main_cb, reinterpret_cast<LPARAM>(info));
 }
 
 void record_main_window(HWND hwnd, main_window_info* info) {
@@ -236,7 +293,7 @@ void sort_matches(room_match_set* set) {
 
 void scan_chat_windows(room_match_set* set) {
     set->count = 0;
-    EnumWindows(find_chat_cb, reinterpret_cast<LPARAM>(set));
+    enum_client_windows(find_chat_cb, reinterpret_cast<LPARAM>(set));
     sort_matches(set);
 }
 
@@ -244,7 +301,7 @@ void find_main_and_chat_windows(main_window_info* info, room_match_set* set) {
     *info = main_window_info{};
     set->count = 0;
     desktop_pass pass{info, set};
-    EnumWindows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
+    enum_client_windows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
 }
 
 // ---- probe report -------------------------------------------------------------

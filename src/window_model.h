@@ -67,6 +67,21 @@ struct desktop_pass {
 BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM pass);
 void sort_matches(room_match_set* set);
 
+// The top-level windows of the client's class, listed by class on the
+// server's side (FindWindowExW) instead of reading every window's class.
+constexpr int kMaxClientWindows = 1024;
+constexpr int kListAttempts = 3;
+constexpr int kListFallBack = -1;
+// Fills `out` with the windows of the client's class in z-order (the order
+// EnumWindows gives) and returns their number. The walk takes no snapshot, so
+// it is repeated until two walks in a row agree; kListFallBack when they never
+// do or the windows do not fit.
+[[nodiscard]] int list_client_windows(HWND* out, int capacity);
+// Calls `proc` for each listed window in order until it returns FALSE; on
+// kListFallBack, for every top-level window through EnumWindows. The class
+// match of the listing ignores case, so `proc` still checks the class.
+void enum_client_windows(WNDENUMPROC proc, LPARAM param);
+
 // Fills `info` by one pass over the top-level windows.
 void find_main_window(main_window_info* info);
 // Empties the table and scans again with the queries already in `set`.

@@ -63,6 +63,7 @@ constexpr UINT CP_UTF8 = 65001;
 
 BOOL EnumWindows(WNDENUMPROC proc, LPARAM param);
 BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM param);
+HWND FindWindowExW(HWND parent, HWND after, const WCHAR* class_name, const WCHAR* title);
 int GetClassNameW(HWND hwnd, WCHAR* buffer, int max_count);
 int GetWindowTextW(HWND hwnd, WCHAR* buffer, int max_count);
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* process_id);

@@ -16,6 +16,7 @@ static int no_text(WCHAR* buffer, int max_count) {
     return 0;
 }
 
+HWND FindWindowExW(HWND, HWND, const WCHAR*, const WCHAR*) { return nullptr; }
 int GetClassNameW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
 int GetWindowTextW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
 

@@ -1,5 +1,6 @@
 #include "fake_desktop.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -60,6 +61,14 @@ void enum_children(int parent, WNDENUMPROC proc, LPARAM param, bool* go_on) {
     }
 }
 
+bool same_class_nocase(const std::u16string& a, const WCHAR* b) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return i == a.size() && b[i] == 0;
+}
+
 void handle_posted(const fake_event& e) {
     fake_window* w = window_at(e.hwnd);
     if (!w) return;
@@ -85,6 +94,7 @@ int add_window(const std::u16string& class_name, const std::u16string& text, int
     w.class_name = class_name;
     w.text = text;
     w.parent = parent;
+    w.z = static_cast<int64_t>(g_desk->windows.size());
     g_desk->windows.push_back(w);
     return static_cast<int>(g_desk->windows.size()) - 1;
 }
@@ -104,17 +114,52 @@ std::vector<fake_event> events_to(HWND hwnd) {
     return out;
 }
 
+void raise_window(int index) { g_desk->windows[static_cast<size_t>(index)].z = --g_desk->top_z; }
+void lower_window(int index) { g_desk->windows[static_cast<size_t>(index)].z = ++g_desk->bottom_z; }
+
+std::vector<int> top_level_order() {
+    std::vector<int> order;
+    for (size_t i = 0; g_desk && i < g_desk->windows.size(); ++i)
+        if (g_desk->windows[i].parent < 0 && g_desk->windows[i].alive)
+            order.push_back(static_cast<int>(i));
+    std::stable_sort(order.begin(), order.end(), [](int a, int b) {
+        return g_desk->windows[static_cast<size_t>(a)].z < g_desk->windows[static_cast<size_t>(b)].z;
+    });
+    return order;
+}
+
 // ---- the redirected platform calls ---------------------------------------------
 // Named after the mangled platform functions, which --wrap redirects here.
 
 extern "C" {
 
+// Like Wine: the list is taken first, windows that die meanwhile are skipped.
 BOOL __wrap__Z11EnumWindowsPFiP6HWND__lEl(WNDENUMPROC proc, LPARAM param) {
-    bool go_on = true;
-    for (size_t i = 0; g_desk && i < g_desk->windows.size() && go_on; ++i)
-        if (g_desk->windows[i].parent < 0 && g_desk->windows[i].alive)
-            go_on = proc(handle_of(static_cast<int>(i)), param) != FALSE;
+    if (!g_desk) return TRUE;
+    ++g_desk->enum_windows_calls;
+    for (int i : top_level_order()) {
+        if (!g_desk->windows[static_cast<size_t>(i)].alive) continue;
+        if (!proc(handle_of(i), param)) break;
+    }
     return TRUE;
+}
+
+// Like Wine: each call lists the top-level windows of the class (ignoring
+// case) afresh and answers the one after `after`; none when `after` is gone.
+HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const WCHAR* class_name,
+                                                const WCHAR* title) {
+    if (!g_desk || parent || title) return nullptr;
+    ++g_desk->find_calls;
+    if (!after) ++g_desk->find_walks;
+    if (g_desk->before_find) g_desk->before_find(g_desk->find_calls);
+    bool past = after == nullptr;
+    for (int i : top_level_order()) {
+        if (!same_class_nocase(g_desk->windows[static_cast<size_t>(i)].class_name, class_name))
+            continue;
+        if (past) return handle_of(i);
+        past = handle_of(i) == after;
+    }
+    return nullptr;
 }
 
 BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc, LPARAM param) {
@@ -124,6 +169,7 @@ BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc,
 }
 
 int __wrap__Z13GetClassNameWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+    ++g_desk->class_reads;
     fake_window* w = window_at(hwnd);
     return copy_out(w ? w->class_name : u"", buffer, max_count);
 }

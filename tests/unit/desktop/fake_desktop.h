@@ -25,6 +25,7 @@ struct fake_window {
     bool empties_on_enter = false;
     bool shows_on_request = true;   // ShowWindow makes it visible
     intptr_t reported_length = INTPTR_MIN;  // otherwise: what WM_GETTEXTLENGTH claims
+    int64_t z = 0;             // stacking of top-level windows: lower is nearer the top
 };
 
 struct fake_event {
@@ -45,6 +46,15 @@ struct fake_desktop {
     std::vector<DWORD> sleeps;
     std::function<void(const fake_event&)> react;  // the client's reaction to a message
     int fail_calloc_at = 0;            // > 0: that calloc from now on returns null
+    // Runs before FindWindowExW call number `call` (from 1) answers: a window
+    // raised or destroyed while a walk is under way.
+    std::function<void(int call)> before_find;
+    int find_calls = 0;
+    int find_walks = 0;                // FindWindowExW calls from the top
+    int enum_windows_calls = 0;
+    int class_reads = 0;               // GetClassNameW calls
+    int64_t top_z = 0;                 // stacking given to the last raised window
+    int64_t bottom_z = 1 << 30;        // ... and to the last lowered one
 };
 
 // Installs an empty desktop for one test and removes it at the end.
@@ -62,3 +72,9 @@ int add_window(const std::u16string& class_name, const std::u16string& text, int
 // room's index (the box is room + 2).
 int add_chat_room(const std::u16string& title, const std::u16string& draft = u"");
 std::vector<fake_event> events_to(HWND hwnd);
+// Moves a top-level window to the top or the bottom of the z-order.
+void raise_window(int index);
+void lower_window(int index);
+// The live top-level windows from the top of the z-order down, the order
+// EnumWindows gives.
+std::vector<int> top_level_order();
