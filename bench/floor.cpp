@@ -7,18 +7,13 @@
 
 #include <cstdio>
 
+#include "stopwatch.h"
+
 namespace {
 
 BOOL CALLBACK count_window_cb(HWND, LPARAM param) {
     ++*reinterpret_cast<long*>(param);
     return TRUE;
-}
-
-double now_ms() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 }  // namespace

@@ -7,17 +7,7 @@
 #include <cstdio>
 
 #include "front.h"
-
-namespace {
-
-double now_ms() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
+#include "stopwatch.h"
 
 int main(int argc, char** argv) {
     const double started = now_ms();
