@@ -54,26 +54,14 @@ constexpr chat_tab kChatTabs[] = {
     return static_cast<WCHAR*>(calloc(units, sizeof(WCHAR)));
 }
 
-bool is_client_class(HWND hwnd) {
-    WCHAR class_name[kClassUnits] = {};
-    GetClassNameW(hwnd, class_name, kClassUnits - 1);
-    return text16_equal(class_name, kClientClass);
-}
-
-bool holds_handle(const HWND* handles, int32_t count, HWND hwnd) {
-    for (int32_t i = 0; i < count; ++i)
-        if (handles[i] == hwnd) return true;
-    return false;
-}
-
 bool was_asked_to_close(const existing_window_set* existing, HWND hwnd) {
-    if (holds_handle(existing->closed, existing->closed_count, hwnd)) return true;
+    if (holds_window(existing->closed, existing->closed_count, hwnd)) return true;
     return existing->closed_overflowed &&
-           !holds_handle(existing->handles, existing->count, hwnd);
+           !holds_window(existing->handles, existing->count, hwnd);
 }
 
 void note_asked_to_close(existing_window_set* existing, HWND hwnd) {
-    if (holds_handle(existing->closed, existing->closed_count, hwnd)) return;
+    if (holds_window(existing->closed, existing->closed_count, hwnd)) return;
     if (existing->closed_count < kMaxClosedWindows)
         existing->closed[existing->closed_count++] = hwnd;
     else
@@ -212,11 +200,13 @@ BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM param) {
 // before, nothing is closed: a window the user had open must never go.
 BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
     auto* existing = reinterpret_cast<existing_window_set*>(param);
-    if (existing->overflowed || !is_client_class(hwnd)) return TRUE;
+    if (existing->overflowed) return TRUE;
+    // A window that stood before is never closed; knowing that takes no read.
+    if (holds_window(existing->handles, existing->count, hwnd)) return TRUE;
+    if (!is_client_class(hwnd)) return TRUE;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     if (existing->kakao_pid != 0 && existing->kakao_pid != pid) return TRUE;
-    if (holds_handle(existing->handles, existing->count, hwnd)) return TRUE;
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     if (title[0] == 0 || text16_equal(title, kMainTitle)) return TRUE;

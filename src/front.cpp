@@ -268,9 +268,11 @@ static char* temp_path_alloc(const char* output_path) {
     return path;
 }
 
-// The complete document is closed before the old one is removed, and moved
-// in whole; MoveFileA does not replace an existing file. A document that
-// could not be written whole (a full disk) replaces nothing and is removed.
+// The complete document is closed, then renamed over the output path in one
+// step, so the path always holds the previous document or the new one. A
+// document that could not be written whole (a full disk) replaces nothing and
+// is removed; one that cannot be renamed stays under the temporary name. Both
+// are failures: the caller finds no new document under the output path.
 [[nodiscard]] static bool finish_result_file(FILE* out, const char* temp_path,
                                              const char* output_path) {
     const bool written = fflush(out) == 0 && ferror(out) == 0;
@@ -278,9 +280,7 @@ static char* temp_path_alloc(const char* output_path) {
         DeleteFileA(temp_path);
         return false;
     }
-    DeleteFileA(output_path);
-    MoveFileA(temp_path, output_path);
-    return true;
+    return MoveFileExA(temp_path, output_path, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 static void copy_query(WCHAR* dst, const WCHAR* src) {

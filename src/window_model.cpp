@@ -31,12 +31,6 @@ void read_class_name(HWND hwnd, WCHAR (&buffer)[kClassUnits]) {
     GetClassNameW(hwnd, buffer, kClassUnits - 1);
 }
 
-bool holds_window(const HWND* handles, int count, HWND hwnd) {
-    for (int i = 0; i < count; ++i)
-        if (handles[i] == hwnd) return true;
-    return false;
-}
-
 bool is_blank_unit(WCHAR c) { return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20; }
 
 // True when needle (non-empty) occurs in hay as a contiguous run of units.
@@ -99,6 +93,18 @@ void write_probe_room(FILE* out, const room_candidate* room) {
 
 }  // namespace
 
+bool is_client_class(HWND hwnd) {
+    WCHAR class_name[kClassUnits];
+    read_class_name(hwnd, class_name);
+    return text16_equal(class_name, kClientClass);
+}
+
+bool holds_window(const HWND* handles, int32_t count, HWND hwnd) {
+    for (int32_t i = 0; i < count; ++i)
+        if (handles[i] == hwnd) return true;
+    return false;
+}
+
 // ---- listing the client's windows --------------------------------------------
 
 // A window raised or destroyed during a walk can be skipped by it; a second
@@ -129,14 +135,13 @@ void enum_client_windows(WNDENUMPROC proc, LPARAM param) {
 
 // ---- main window and login state -------------------------------------------
 
+// The top-level callbacks read a window's title before its class: the title
+// alone rules most windows out, and every read is a round trip to the server.
 BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
     auto* info = reinterpret_cast<main_window_info*>(param);
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    if (!text16_equal(class_name, kClientClass)) return TRUE;
     WCHAR text[kViewTextUnits] = {};
     GetWindowTextW(hwnd, text, kViewTextUnits - 1);
-    if (!text16_equal(text, kMainTitle)) return TRUE;
+    if (!text16_equal(text, kMainTitle) || !is_client_class(hwnd)) return TRUE;
     record_main_window(hwnd, info);
     return FALSE;
 }
@@ -219,9 +224,6 @@ int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* 
 
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
     auto* set = reinterpret_cast<room_match_set*>(param);
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    if (!text16_equal(class_name, kClientClass)) return TRUE;
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     add_chat_candidate(hwnd, title, set);
@@ -232,13 +234,10 @@ BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
 // costs a round trip per read, so a desktop of many windows is read once.
 BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
     auto* pass = reinterpret_cast<desktop_pass*>(param);
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    if (!text16_equal(class_name, kClientClass)) return TRUE;
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     if (text16_equal(title, kMainTitle)) {
-        if (!pass->info->main_hwnd) record_main_window(hwnd, pass->info);
+        if (!pass->info->main_hwnd && is_client_class(hwnd)) record_main_window(hwnd, pass->info);
         return TRUE;
     }
     add_chat_candidate(hwnd, title, pass->set);
@@ -252,7 +251,7 @@ void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
         score = compute_match_score(title, set->room, set->resolved_name);
         if (score <= 0) return;
     }
-    if (set->count >= kMaxCandidates) return;
+    if (set->count >= kMaxCandidates || !is_client_class(hwnd)) return;
     HWND input = nullptr;
     EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
     if (!input) return;

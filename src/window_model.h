@@ -43,6 +43,10 @@ struct room_match_set {
     int32_t count;
 };
 
+// True when the window's class name is exactly the client's.
+bool is_client_class(HWND hwnd);
+bool holds_window(const HWND* handles, int32_t count, HWND hwnd);
+
 BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
 // Sets the main window, its owner and its views.
@@ -55,8 +59,9 @@ int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* 
 
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
 BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
-// Takes a window of the client's class with the given title into the table
-// when it is a chat room that matches and has an input box.
+// Takes a top-level window with the given title into the table when it is a
+// chat room that matches, of the client's class, and has an input box. The
+// class is read only for a title that qualifies.
 void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set);
 
 // The records one pass over the top-level windows fills.

@@ -82,7 +82,8 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_l
                         BOOL* used_default);
 void Sleep(DWORD milliseconds);
 BOOL DeleteFileA(const char* path);
-BOOL MoveFileA(const char* from, const char* to);
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+BOOL MoveFileExA(const char* from, const char* to, DWORD flags);
 
 #endif
 

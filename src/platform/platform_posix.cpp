@@ -174,9 +174,11 @@ void Sleep(DWORD milliseconds) {
 
 BOOL DeleteFileA(const char* path) { return unlink(path) == 0 ? TRUE : FALSE; }
 
-// Like MoveFileA: fails when the target exists. link() refuses an existing
-// name atomically, so nothing is ever replaced here.
-BOOL MoveFileA(const char* from, const char* to) {
+// rename() replaces an existing file in one step, as MOVEFILE_REPLACE_EXISTING
+// does, and refuses a directory; without the flag an existing target is
+// refused (link() does that atomically).
+BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
+    if (flags & MOVEFILE_REPLACE_EXISTING) return rename(from, to) == 0 ? TRUE : FALSE;
     if (link(from, to) != 0) return FALSE;
     unlink(from);
     return TRUE;

@@ -106,6 +106,16 @@ class FrontSmoke(unittest.TestCase):
                 self.assertEqual(b"", r.stdout + r.stderr)
                 self.assertEqual(["req.json"], self.files())
 
+    def test_output_path_that_cannot_be_replaced_exits_2(self):
+        """A directory under the output path: no success without a document."""
+        self.write("req.json", b'{"room":"A","ui_mode":"strict_open_only"}')
+        os.mkdir(self.path("out.json"))
+        r = run_chatdraft(["req.json", "out.json"], self.dir)
+        self.assertEqual(2, r.returncode)
+        self.assertEqual(b"", r.stdout + r.stderr)
+        self.assertTrue(os.path.isdir(self.path("out.json")))
+        self.assertEqual(NEEDS_OPEN_ROOM_SHORT, self.read("out.json.tmp"))
+
 
 if __name__ == "__main__":
     unittest.main()

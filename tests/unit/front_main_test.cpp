@@ -213,6 +213,23 @@ TEST_F(FrontMain, ExistingOutputAndTemporaryFilesAreReplaced) {
     EXPECT_EQ((names{"out.json", "req.json"}), entries());
 }
 
+// A document that cannot be put under the output path is a failure, not a
+// success with no document: exit 2, and the complete document stays under the
+// temporary name.
+TEST_F(FrontMain, OutputPathThatCannotBeReplacedExitsTwo) {
+    write_file(path("req.json"), R"({"room":"A","ui_mode":"strict_open_only"})");
+    ASSERT_EQ(0, mkdir(path("out.json").c_str(), 0700));
+    run_result r = run_main({path("req.json"), path("out.json")});
+    EXPECT_EQ(2, r.rc);
+    EXPECT_EQ(kNeedsOpenRoomShort, read_file(path("out.json.tmp")));
+    EXPECT_EQ((names{"out.json", "out.json.tmp", "req.json"}), entries());
+    rmdir(path("out.json").c_str());
+    ASSERT_EQ(0, mkdir(path("probe.json").c_str(), 0700));
+    r = run_main({"--probe", path("probe.json")});
+    EXPECT_EQ(2, r.rc);
+    EXPECT_NE(std::string::npos, read_file(path("probe.json.tmp")).find("\"open_rooms\":[]"));
+}
+
 TEST_F(FrontMain, UnreadableRequestLeavesNoFile) {
     mkdir(path("sub").c_str(), 0700);
     write_file(path("req.json"), R"({"room":"A"})");

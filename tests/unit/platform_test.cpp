@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -71,25 +73,49 @@ TEST(Utf8ToUtf16, MinusOneLengthCountsTheTerminator) {
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, buffer, 2)) << "too small";
 }
 
-TEST(MoveFile, NeverReplacesAnExistingFile) {
-    char dir[] = "/tmp/chatdraft_move_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    std::string from = std::string(dir) + "/a", to = std::string(dir) + "/b";
-    FILE* f = fopen(from.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("new", f);
-    fclose(f);
-    f = fopen(to.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("old", f);
-    fclose(f);
-    EXPECT_FALSE(MoveFileA(from.c_str(), to.c_str()));
-    EXPECT_TRUE(DeleteFileA(to.c_str()));
-    EXPECT_TRUE(MoveFileA(from.c_str(), to.c_str()));
-    EXPECT_NE(0, access(to.c_str(), F_OK) == 0 ? 1 : 0);
-    EXPECT_NE(0, access(from.c_str(), F_OK));
-    unlink(to.c_str());
-    rmdir(dir);
+struct move_row {
+    const char* name;
+    DWORD flags;
+    bool target_is_directory;
+    bool moved;
+};
+
+// The result file is renamed over the previous one in one step; a directory
+// under the output path is never replaced.
+TEST(MoveFileEx, ReplacesAFileOnlyWhenAskedAndNeverADirectory) {
+    const move_row rows[] = {
+        {"replace a file", MOVEFILE_REPLACE_EXISTING, false, true},
+        {"existing file kept without the flag", 0, false, false},
+        {"directory kept", MOVEFILE_REPLACE_EXISTING, true, false},
+    };
+    for (const auto& row : rows) {
+        char dir[] = "/tmp/chatdraft_move_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        std::string from = std::string(dir) + "/a", to = std::string(dir) + "/b";
+        FILE* f = fopen(from.c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        fputs("new", f);
+        fclose(f);
+        if (row.target_is_directory) {
+            ASSERT_EQ(0, mkdir(to.c_str(), 0700));
+        } else {
+            f = fopen(to.c_str(), "wb");
+            ASSERT_NE(nullptr, f);
+            fputs("old", f);
+            fclose(f);
+        }
+        EXPECT_EQ(row.moved, MoveFileExA(from.c_str(), to.c_str(), row.flags) != FALSE) << row.name;
+        EXPECT_EQ(row.moved, access(from.c_str(), F_OK) != 0) << row.name;
+        if (!row.target_is_directory) {
+            f = fopen(to.c_str(), "rb");
+            ASSERT_NE(nullptr, f);
+            char text[4] = {};
+            EXPECT_EQ(3u, fread(text, 1, 3, f));
+            fclose(f);
+            EXPECT_STREQ(row.moved ? "new" : "old", text) << row.name;
+        }
+        std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+    }
 }
 
 }  // namespace

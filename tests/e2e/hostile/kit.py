@@ -21,6 +21,7 @@ from dataclasses import dataclass
 import unittest
 
 from harness import Standin, chatdraft_exe, prefix_from_env, win_path, wine_env, wine_loader
+from harness.standin import READY_TIMEOUT
 
 SUCCESS_STATUSES = ("cleared", "draft_written", "sent", "send_unconfirmed")
 ERROR_CODES = ("KAKAO_LOCKED", "NEEDS_OPEN_ROOM", "MAIN_WINDOW_NOT_FOUND", "AMBIGUOUS_ROOM",
@@ -182,8 +183,8 @@ class KitCase(unittest.TestCase):
     def setUp(self):
         self.work = Workdir(self)
 
-    def start_standin(self, scenario):
-        s = Standin(scenario, prefix=self.prefix)
+    def start_standin(self, scenario, ready_timeout=READY_TIMEOUT):
+        s = Standin(scenario, prefix=self.prefix, ready_timeout=ready_timeout)
         s.start()
         self.addCleanup(s.stop)
         return s
