@@ -130,4 +130,30 @@ TEST(find_main_and_chat_windows, no_main_window_still_lists_rooms) {
     EXPECT_EQ(set->candidates[0].score, 100);
 }
 
+// Each class read is a round trip to the server: a room whose title matches
+// no query, an untitled window and a second main window cost none.
+TEST(find_main_and_chat_windows, reads_no_class_of_windows_ruled_out_by_title) {
+    int reads[2] = {};
+    for (int extra : {0, 1}) {
+        fake_desktop_scope scope;
+        add_main_window_with_views(false);
+        add_chat_room(u"Team Alpha", u"draft");
+        if (extra) {
+            for (int i = 0; i < 20; ++i)
+                add_chat_room(u"Room " + std::u16string(1, static_cast<char16_t>(u'A' + i)));
+            add_window(u"EVA_Window_Dblclk", u"");
+            add_window(u"EVA_Window_Dblclk", u"카카오톡");
+        }
+        main_window_info info{};
+        auto set = std::make_unique<room_match_set>();
+        text16_copy(set->room, reinterpret_cast<const WCHAR*>(u"Team Alpha"), kQueryUnits - 1);
+        current_desktop().class_reads = 0;
+        find_main_and_chat_windows(&info, set.get());
+        reads[extra] = current_desktop().class_reads;
+        ASSERT_EQ(set->count, 1);
+        EXPECT_NE(info.main_hwnd, nullptr);
+    }
+    EXPECT_EQ(reads[0], reads[1]);
+}
+
 }  // namespace
