@@ -16,6 +16,11 @@ beside each chatdraft run, and floor.exe times its own main too; the
 in-process overhead (in-process median - floor's in-process median - waits)
 leaves out Wine's process start and exit, and is much less noisy on a busy
 machine.
+
+The in-process overhead is then split: the messages chatdraft sent (counted
+in the stand-in's log) times one message's round trip (costs.exe message),
+the result file's work (costs.exe files), how much longer than asked the
+path's sleeps last (costs.exe sleep), and the rest, chatdraft's own.
 """
 
 import argparse
@@ -51,7 +56,8 @@ class Case:
     def __init__(self, name, waits, target, args=None, request=None, check=None, reset=None,
                  settle=None):
         self.name = name
-        self.waits = waits          # ms of fixed sleeps on this path
+        self.sleeps = list(waits)   # the fixed sleeps on this path, in ms
+        self.waits = sum(self.sleeps)
         self.target = target        # overhead target in ms, None for the floor
         self.args = args            # command-line arguments, or None for a request
         self.request = request      # request dict for request mode
@@ -62,6 +68,7 @@ class Case:
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
         self.baseline_times = []    # the same from the --baseline build
         self.failures = []          # what went wrong in runs that are not counted
+        self.sent_counts = []       # messages each chatdraft run sent to the stand-in
 
 
 def expect_status(status, **members):
@@ -94,11 +101,11 @@ def wait_room_closed(standin, doc):
 
 
 def floor_case():
-    return Case("floor (start, EnumWindows once)", 0, None, args=[])
+    return Case("floor (start, EnumWindows once)", [], None, args=[])
 
 
 def probe_case(rooms, target):
-    return Case("--probe, %d rooms" % rooms, 0, target, args=["--probe", "out.json"],
+    return Case("--probe, %d rooms" % rooms, [], target, args=["--probe", "out.json"],
                 check=expect_rooms(rooms))
 
 
@@ -110,30 +117,30 @@ def scenarios():
         ('room "Draft room"\nroom "Send room"\nroom "Exists room" draft="old draft"\n'
          'room "Twin room"\nroom "Twin room"\n',
          [floor_case(), probe_case(5, PROBE32_TARGET_MS),
-          Case(draft, READBACK_MS, REQUEST_TARGET_MS,
+          Case(draft, [READBACK_MS], REQUEST_TARGET_MS,
                request={"room": "Draft room", "message": "hello"},
                check=expect_status("draft_written"), reset=empty_input("Draft room")),
-          Case("sent, open room", READBACK_MS + SEND_POLL_MS, REQUEST_TARGET_MS,
+          Case("sent, open room", [READBACK_MS, SEND_POLL_MS], REQUEST_TARGET_MS,
                request={"room": "Send room", "message": "hello", "send": True},
                check=expect_status("sent")),
-          Case("DRAFT_EXISTS, open room", 0, REQUEST_TARGET_MS,
+          Case("DRAFT_EXISTS, open room", [], REQUEST_TARGET_MS,
                request={"room": "Exists room", "message": "new text"},
                check=expect_status("DRAFT_EXISTS")),
-          Case("AMBIGUOUS_ROOM, open rooms", 0, REQUEST_TARGET_MS,
+          Case("AMBIGUOUS_ROOM, open rooms", [], REQUEST_TARGET_MS,
                request={"room": "Twin room", "message": "x"},
                check=expect_status("AMBIGUOUS_ROOM"))]),
         ('rooms 32 "Room %d" draft="안녕하세요 내일 봐요"\n',
          [floor_case(), probe_case(32, PROBE32_TARGET_MS)]),
         ('known "Far room"\nsearch "Far room" "Far room"\n',
          [floor_case(),
-          Case("draft_written, opened by search", SEARCH_TEXT_MS + RESCAN_MS + END_SEARCH_MS
-               + READBACK_MS, REQUEST_TARGET_MS,
+          Case("draft_written, opened by search",
+               [SEARCH_TEXT_MS, RESCAN_MS, END_SEARCH_MS, READBACK_MS], REQUEST_TARGET_MS,
                request={"room": "Far room", "message": "hello", "close_after": True},
                check=expect_status("draft_written", opened_new_window=True),
                settle=wait_room_closed)]),
         ('plain 1000 "Window %d"\nroom "Target room"\n',
          [floor_case(),
-          Case("draft_written, 1000 other windows", READBACK_MS, REQUEST_TARGET_MS,
+          Case("draft_written, 1000 other windows", [READBACK_MS], REQUEST_TARGET_MS,
                request={"room": "Target room", "message": "hello"},
                check=expect_status("draft_written"), reset=empty_input("Target room"))]),
     ]
@@ -169,7 +176,9 @@ def run_once(case, exe, exes, standin, work):
         with open(os.path.join(work, "req.json"), "w", encoding="utf-8") as f:
             json.dump(case.request, f, ensure_ascii=False)
         args = ["req.json", "out.json"]
+    mark = standin.mark()
     ms, rc, stderr = timed_run(exe, args, standin.prefix, work)
+    sent = len(standin.messages(since=mark, via="sent"))
     if rc != 0:
         raise RuntimeError("%s exited with %d: %r" % (exe, rc, stderr[-500:]))
     if case.check:
@@ -178,7 +187,7 @@ def run_once(case, exe, exes, standin, work):
         case.check(doc, standin)
         if case.settle:
             case.settle(standin, doc)
-    return ms, stderr
+    return ms, stderr, sent
 
 
 def in_process_ms(stderr):
@@ -190,11 +199,13 @@ def in_process_ms(stderr):
 
 def run_case(case, exes, standin, work):
     if case.target is None:
-        ms, stderr = run_once(case, exes["floor"], exes, standin, work)
+        ms, stderr, _ = run_once(case, exes["floor"], exes, standin, work)
         case.times.append(ms)
         case.inner_times.append(in_process_ms(stderr))
         return
-    case.times.append(run_once(case, exes["chatdraft"], exes, standin, work)[0])
+    ms, _, sent = run_once(case, exes["chatdraft"], exes, standin, work)
+    case.times.append(ms)
+    case.sent_counts.append(sent)
     timed = [(exes["timed"], case.inner_times)]
     if "baseline" in exes:
         # Taking turns at going first keeps any effect of the order out of the comparison.
@@ -207,28 +218,73 @@ def run_case(case, exes, standin, work):
 
 def run_round(case, exes, standin, work):
     """One round of a case; a failed run is recorded and left out of the times."""
-    counts = [len(case.times), len(case.inner_times), len(case.baseline_times)]
+    lists = (case.times, case.inner_times, case.baseline_times, case.sent_counts)
+    counts = [len(values) for values in lists]
     try:
         run_case(case, exes, standin, work)
     except (RuntimeError, OSError, ValueError) as failure:
         case.failures.append(str(failure))
-        for times, count in zip((case.times, case.inner_times, case.baseline_times), counts):
-            del times[count:]
+        for values, count in zip(lists, counts):
+            del values[count:]
+
+
+def cost_ms(exes, args, prefix, work):
+    _, rc, stderr = timed_run(exes["costs"], args, prefix, work)
+    words = stderr.split()
+    if rc != 0 or "cost_ms" not in words[:-1]:
+        raise RuntimeError("costs.exe %r: %r" % (args, stderr[-200:]))
+    return float(words[words.index("cost_ms") + 1])
+
+
+class Costs:
+    """The fixed costs measured in one scenario."""
+    def __init__(self):
+        self.message_ms = None      # one sent message's round trip; None without a box
+        self.request_files = []     # read the request, write and rename the result
+        self.probe_files = []       # write and rename the probe document
+        self.oversleep_ms = {}      # how much longer than asked Sleep(ms) lasts
+
+    def measure_files(self, exes, prefix, work):
+        with open(os.path.join(work, "req.json"), "w", encoding="utf-8") as f:
+            json.dump({"room": "Draft room", "message": "hello"}, f)
+        self.request_files.append(cost_ms(exes, ["files", "out.json", "req.json"], prefix, work))
+        self.probe_files.append(cost_ms(exes, ["files", "out.json"], prefix, work))
+
+    def measure_message(self, exes, standin, work):
+        # The search box lives as long as the stand-in; a room's box may have
+        # been closed by a case's close_after.
+        boxes = [e for role in ("search_box", "input") for e in
+                 standin.find(lambda e, role=role: e.name == "window" and e.get("role") == role,
+                              since=0)]
+        if boxes:
+            self.message_ms = cost_ms(exes, ["message", str(boxes[0]["hwnd"]), "200"],
+                                      standin.prefix, work)
+
+
+    def measure_oversleep(self, exes, cases, prefix, work):
+        for ms in sorted({ms for case in cases for ms in case.sleeps}):
+            self.oversleep_ms[ms] = cost_ms(exes, ["sleep", str(ms)], prefix, work)
 
 
 def measure(scenario, cases, runs, exes, prefix, work):
+    costs = Costs()
     with Standin(scenario, prefix=prefix, exe=exes["standin"]) as standin:
         for case in cases:          # warm-up, not counted: caches, first-use paths
             run_round(case, exes, standin, work)
             case.times.clear()
             case.inner_times.clear()
             case.baseline_times.clear()
+            case.sent_counts.clear()
+        costs.measure_message(exes, standin, work)
+        costs.measure_oversleep(exes, cases, prefix, work)
         for _ in range(runs):
             for case in cases:
                 run_round(case, exes, standin, work)
+            costs.measure_files(exes, prefix, work)
         focus = standin.focus_events()
         if focus:
             raise RuntimeError("activation or focus changed:\n%s" % "\n".join(e.line for e in focus))
+    return costs
 
 
 def quartiles(times):
@@ -236,15 +292,31 @@ def quartiles(times):
     return q[0], q[2]
 
 
+def split_row(case, costs, inner_overhead):
+    """The in-process overhead split into messages, files and chatdraft's own."""
+    sent = statistics.median(case.sent_counts) if case.sent_counts else 0
+    files = costs.probe_files if case.args and case.args[0] == "--probe" else costs.request_files
+    if case.args == ["--probe"]:
+        files = []                  # the probe document on standard output
+    files_ms = statistics.median(files) if files else 0.0
+    oversleep = sum(costs.oversleep_ms[ms] for ms in case.sleeps)
+    if sent and costs.message_ms is None:
+        return " %g | | %.1f | %.1f | |" % (sent, files_ms, oversleep)
+    messages_ms = sent * (costs.message_ms or 0.0)
+    return " %g | %.1f | %.1f | %.1f | %.1f |" % (
+        sent, messages_ms, files_ms, oversleep, inner_overhead - messages_ms - files_ms - oversleep)
+
+
 def table(measured, exe_size, baseline):
     head = ["| case | median ms | IQR ms | min ms | floor ms | waits ms | overhead ms | target "
-            "| in-process ms | in-process overhead ms |",
-            "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|"]
+            "| in-process ms | in-process overhead ms | sent msgs | msgs ms | files ms "
+            "| oversleep ms | own ms |",
+            "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"]
     if baseline:
         head = [head[0] + " baseline in-process overhead ms |", head[1] + "---:|"]
     rows = list(head)
     failures = []
-    for cases in measured:
+    for cases, costs in measured:
         if not cases[0].times:
             rows.append("| %s | every run failed |" % cases[0].name)
             continue
@@ -257,6 +329,7 @@ def table(measured, exe_size, baseline):
             med = statistics.median(case.times)
             q1, q3 = quartiles(case.times)
             over = verdict = inner_over = ""
+            split = " | | | | |"
             inner = "%.1f" % statistics.median(case.inner_times)
             if case.target is not None:
                 overhead = med - floor - case.waits
@@ -264,23 +337,27 @@ def table(measured, exe_size, baseline):
                 verdict = "< %g: %s" % (case.target, "ok" if overhead < case.target else "OVER")
                 if overhead >= case.target:
                     failures.append(case.name)
-                inner_over = "%.1f" % (statistics.median(case.inner_times) - inner_floor
-                                       - case.waits)
-            row = ("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %s | %s | %s | %s |"
+                inner_overhead = statistics.median(case.inner_times) - inner_floor - case.waits
+                inner_over = "%.1f" % inner_overhead
+                split = split_row(case, costs, inner_overhead)
+            row = ("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %s | %s | %s | %s |%s"
                    % (case.name, med, q1, q3, min(case.times), floor, case.waits, over,
-                      verdict, inner, inner_over))
+                      verdict, inner, inner_over, split))
             if baseline:
                 row += " %s |" % ("%.1f" % (statistics.median(case.baseline_times) - inner_floor
                                             - case.waits) if case.baseline_times else "")
             rows.append(row)
-    for cases in measured:
+    for cases, _ in measured:
         for case in cases:
             for failure in case.failures:
                 failures.append("%s: a failed run (%s)" % (case.name, failure))
+    message_costs = ["%.3f" % costs.message_ms for _, costs in measured if costs.message_ms]
     size_ok = exe_size < SIZE_TARGET
     if not size_ok:
         failures.append("chatdraft.exe size")
     rows.append("")
+    rows.append("one sent message's round trip (median, per scenario with a box): %s ms"
+                % ", ".join(message_costs))
     rows.append("chatdraft.exe: %d bytes (%.1f KiB), target < 300 KiB: %s"
                 % (exe_size, exe_size / 1024.0, "ok" if size_ok else "OVER"))
     return "\n".join(rows), failures
@@ -300,6 +377,7 @@ def main():
     exes = {"chatdraft": os.path.join(build, "chatdraft.exe"),
             "floor": os.path.join(build, "bench", "floor.exe"),
             "timed": os.path.join(build, "bench", "chatdraft_timed.exe"),
+            "costs": os.path.join(build, "bench", "costs.exe"),
             "standin": os.path.join(build, "standin", "standin.exe")}
     if opts.baseline:
         exes["baseline"] = os.path.join(os.path.abspath(opts.baseline), "bench",
@@ -317,8 +395,7 @@ def main():
                 cases = [c for c in cases if c.target is None or opts.only in c.name]
                 if len(cases) == 1:
                     continue
-            measure(scenario, cases, opts.runs, exes, prefix, work)
-            measured.append(cases)
+            measured.append((cases, measure(scenario, cases, opts.runs, exes, prefix, work)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     text, failures = table(measured, os.path.getsize(exes["chatdraft"]), bool(opts.baseline))
