@@ -1,8 +1,8 @@
 // costs.exe: the costs of a chatdraft run that chatdraft's own code does not
 // decide, measured alone so that the benchmark can tell them from the rest:
-//   costs.exe message HWND N    one sent message's round trip to a window of
-//                               another process (WM_GETTEXTLENGTH, as a box
-//                               read starts), the median of N
+//   costs.exe message HWND N    one sent message's round trip to a box of
+//                               another process: half a box read, the
+//                               median of N
 //   costs.exe files OUT [REQ]   chatdraft's file work once, in a fresh
 //                               process as in a run: read REQ, write OUT.tmp,
 //                               rename it over OUT
@@ -23,13 +23,19 @@ namespace {
 
 constexpr UINT kTimeoutMs = 2000;
 
+// Half of one box read (WM_GETTEXTLENGTH, then WM_GETTEXT of the whole text),
+// since reads are most of what every path sends.
 double message_ms(HWND hwnd, int count) {
     std::vector<double> times;
+    std::vector<WCHAR> text(4096);
     for (int i = 0; i < count; ++i) {
-        DWORD_PTR result = 0;
+        DWORD_PTR length = 0, copied = 0;
         const double started = now_ms();
-        SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
-        times.push_back(now_ms() - started);
+        SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &length);
+        const WPARAM units = std::min<DWORD_PTR>(length + 1, text.size());
+        SendMessageTimeoutW(hwnd, WM_GETTEXT, units, reinterpret_cast<LPARAM>(text.data()),
+                            SMTO_ABORTIFHUNG, kTimeoutMs, &copied);
+        times.push_back((now_ms() - started) / 2);
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
