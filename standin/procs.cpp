@@ -534,22 +534,31 @@ LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, bool& 
     return 0;
 }
 
+// What the client-class windows and the views do alike: no record, the end
+// of the window, the traffic log, WM_CLOSE logged, WM_COMMAND logged and
+// swallowed. True when that answers the message, in *result.
+static bool common_window_message(win_rec* rec, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
+                                  const char* via, LRESULT* result)
+{
+    *result = 0;
+    if (!rec || msg == WM_NCDESTROY) {
+        if (rec) detach_rec(hwnd);
+        *result = DefWindowProcW(hwnd, msg, wp, lp);
+        return true;
+    }
+    log_traffic(rec, msg, wp, lp, via);
+    if (msg == WM_CLOSE) log_emit(begin_message("msg", rec, msg, wp, lp, via));
+    if (msg != WM_COMMAND) return false;
+    if (!is_self(via)) log_command(rec, wp, lp, via);
+    return true;
+}
+
 LRESULT CALLBACK eva_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
-    const char* via = scope.via;
-    if (!rec) return DefWindowProcW(hwnd, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-        detach_rec(hwnd);
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-    log_traffic(rec, msg, wp, lp, via);
-    if (msg == WM_CLOSE) log_emit(begin_message("msg", rec, msg, wp, lp, via));
-    if (msg == WM_COMMAND) {
-        if (!is_self(via)) log_command(rec, wp, lp, via);
-        return 0;
-    }
+    LRESULT result = 0;
+    if (common_window_message(rec, hwnd, msg, wp, lp, scope.via, &result)) return result;
     if (rec->r == role::room) {
         bool handled = false;
         LRESULT r = room_window_message(rec, msg, wp, lp, handled);
@@ -565,21 +574,9 @@ LRESULT CALLBACK view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
-    const char* via = scope.via;
-    if (!rec) return DefWindowProcW(hwnd, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-        detach_rec(hwnd);
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-    log_traffic(rec, msg, wp, lp, via);
-    if (msg == WM_CLOSE) {
-        log_emit(begin_message("msg", rec, msg, wp, lp, via));
-        return 0;
-    }
-    if (msg == WM_COMMAND) {
-        if (!is_self(via)) log_command(rec, wp, lp, via);
-        return 0;
-    }
+    LRESULT result = 0;
+    if (common_window_message(rec, hwnd, msg, wp, lp, scope.via, &result)) return result;
+    if (msg == WM_CLOSE) return 0;   // views never close
     if (rec->r == role::room_list && msg == WM_LBUTTONDBLCLK) open_row(static_cast<short>(HIWORD(lp)));
     if (rec->r == role::search_result_list) result_list_key(msg, wp);
     return DefWindowProcW(hwnd, msg, wp, lp);
