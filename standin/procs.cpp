@@ -457,17 +457,30 @@ bool log_traffic(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const char* via)
     return true;
 }
 
+// A subclassed box without its record, or at its last message: the
+// control's own procedure answers. True when it did, in *result.
+static bool box_lifetime_message(win_rec* rec, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
+                                 LRESULT* result)
+{
+    if (rec && msg != WM_NCDESTROY) return false;
+    if (!rec) {
+        *result = DefWindowProcW(hwnd, msg, wp, lp);
+        return true;
+    }
+    WNDPROC original = rec->original;
+    detach_rec(hwnd);
+    *result = CallWindowProcW(original, hwnd, msg, wp, lp);
+    return true;
+}
+
 LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
     const char* via = scope.via;
-    if (!rec) return DefWindowProcW(hwnd, msg, wp, lp);
+    LRESULT result = 0;
+    if (box_lifetime_message(rec, hwnd, msg, wp, lp, &result)) return result;
     WNDPROC original = rec->original;
-    if (msg == WM_NCDESTROY) {
-        detach_rec(hwnd);
-        return CallWindowProcW(original, hwnd, msg, wp, lp);
-    }
     arm_input_hang(rec, msg, via);
     log_traffic(rec, msg, wp, lp, via);
     if (is_box_text_message(msg)) {
@@ -483,12 +496,9 @@ LRESULT CALLBACK search_box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
     const char* via = scope.via;
-    if (!rec) return DefWindowProcW(hwnd, msg, wp, lp);
+    LRESULT result = 0;
+    if (box_lifetime_message(rec, hwnd, msg, wp, lp, &result)) return result;
     WNDPROC original = rec->original;
-    if (msg == WM_NCDESTROY) {
-        detach_rec(hwnd);
-        return CallWindowProcW(original, hwnd, msg, wp, lp);
-    }
     log_traffic(rec, msg, wp, lp, via);
     if (msg == WM_SHOWWINDOW && !is_self(via)) log_emit(begin_message("msg", rec, msg, wp, lp, via));
     if (is_box_text_message(msg)) {
