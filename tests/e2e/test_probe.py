@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 from harness import Standin, chatdraft_exe, poke, prefix_from_env, run_exe, win_path
+from harness.requests import json_string
 
 RUN_SECONDS = 60
 MAIN_TITLE = "\uce74\uce74\uc624\ud1a1"
@@ -17,20 +18,6 @@ PLACEHOLDER = "\uba54\uc2dc\uc9c0 \uc785\ub825"
 MAX_ROOMS = 32
 KAKAO_LOCKED = ('{"status":"error","error_code":"KAKAO_LOCKED","error":"카카오톡이 잠금(PIN) 모드 '
                 '상태입니다. 잠금을 해제해 주세요."}\n').encode()
-
-
-def json_string(text):
-    """A text as the product's JSON writer puts it: UTF-8, only the listed bytes escaped."""
-    out = bytearray(b'"')
-    short = {0x22: b'\\"', 0x5C: b"\\\\", 0x0A: b"\\n", 0x0D: b"\\r", 0x09: b"\\t"}
-    for byte in text.encode("utf-8"):
-        if byte in short:
-            out += short[byte]
-        elif byte < 0x20:
-            out += b"\\u%04x" % byte
-        else:
-            out.append(byte)
-    return bytes(out + b'"')
 
 
 def scenario_text(text):

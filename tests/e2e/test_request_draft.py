@@ -509,33 +509,27 @@ class SendTest(RequestCase):
                                + [expect("emptied")] + read_box("") + read_box(""))
         self.assertOnlyRoomTouched(events, room)
 
-    def test_long_message_round_trips(self):
-        room = self.s.room("Long line")
-        message = "".join("%05d 가나다라마바사아자차카타파하\n" % i for i in range(1000)).rstrip("\n")
-        self.assertGreater(units(message), 20000)
-        run, events = self.request({"room": "Long line", "message": message, "send": True})
-        self.assertEqual(success_doc("sent", "Long line", 95, room.hwnd, room.input, previous="",
-                                     written=crlf(message), remaining=""), run.raw)
-        self.assertRoomTraffic(events, room,
-                               read_box("") + write_box(room, message, crlf(message))
-                               + read_box(crlf(message))
-                               + press_enter(crlf(message), "normal", sends=True)
-                               + read_box("") + read_box(""))
-        self.assertOnlyRoomTouched(events, room)
-
-    def test_korean_lines_and_a_character_beyond_the_basic_plane_round_trip(self):
-        room = self.s.room("우리 가족")
-        message = "엄마, 오늘 저녁은\n7시에 먹어요 \U0001F35A\n\t— 막내"
-        run, events = self.request({"room": "우리가족", "message": message, "send": True})
-        self.assertEqual(success_doc("sent", "우리 가족", 95, room.hwnd, room.input, previous="",
-                                     written=crlf(message), remaining=""), run.raw)
-        self.assertEqual([crlf(message)], [e["text"] for e in events if e.name == "send"])
-        self.assertRoomTraffic(events, room,
-                               read_box("") + write_box(room, message, crlf(message))
-                               + read_box(crlf(message))
-                               + press_enter(crlf(message), "normal", sends=True)
-                               + read_box("") + read_box(""))
-        self.assertOnlyRoomTouched(events, room)
+    def test_long_and_korean_messages_round_trip(self):
+        long_message = "".join("%05d 가나다라마바사아자차카타파하\n" % i
+                               for i in range(1000)).rstrip("\n")
+        self.assertGreater(units(long_message), 20000)
+        korean = "엄마, 오늘 저녁은\n7시에 먹어요 \U0001F35A\n\t— 막내"
+        # (room title, query, message); a character beyond U+FFFF is two units.
+        cases = [("Long line", "Long line", long_message), ("우리 가족", "우리가족", korean)]
+        for title, query, message in cases:
+            with self.subTest(title):
+                room = self.s.room(title)
+                run, events = self.request({"room": query, "message": message, "send": True})
+                self.assertEqual(success_doc("sent", title, 95, room.hwnd, room.input,
+                                             previous="", written=crlf(message), remaining=""),
+                                 run.raw)
+                self.assertEqual([crlf(message)], [e["text"] for e in events if e.name == "send"])
+                self.assertRoomTraffic(events, room,
+                                       read_box("") + write_box(room, message, crlf(message))
+                                       + read_box(crlf(message))
+                                       + press_enter(crlf(message), "normal", sends=True)
+                                       + read_box("") + read_box(""))
+                self.assertOnlyRoomTouched(events, room)
 
 
 if __name__ == "__main__":
