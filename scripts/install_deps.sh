@@ -3,10 +3,15 @@
 # Does nothing when everything is there already.
 set -euo pipefail
 
+# The preloaders reserve Wine's fixed address ranges before the C library
+# loads. Without them the kernel may start the loader's heap (placed anywhere
+# in the GiB above 0x7d000000) on the shared user data page at 0x7ffe0000, and
+# about one Wine start in a few thousand dies at once with exit code 1.
 packages=(
   cmake make clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-  binutils-mingw-w64-i686 wine wine64 wine32:i386 python3 procps
+  binutils-mingw-w64-i686 wine wine64 wine32:i386 wine64-preloader wine32-preloader:i386
+  python3 procps
 )
 
 missing=()

@@ -425,6 +425,15 @@ class LogParseTest(unittest.TestCase):
                 self.assertEqual((e.name, e.fields), (name, fields))
 
 
+class WineStartTest(StandinTestCase):
+    def test_programs_start_through_the_wine_preloader(self):
+        # Without the preloader, about one Wine start in a few thousand finds
+        # its heap on the shared user data page and dies with exit code 1.
+        s = self.start('room "A"')
+        exe = os.path.basename(os.readlink("/proc/%d/exe" % s.proc.pid))
+        self.assertIn("preloader", exe, "Wine runs without its preloader: install wine64-preloader")
+
+
 class TrafficCompareTest(unittest.TestCase):
     def test_table(self):
         log = [parse_line(line) for line in (
