@@ -236,7 +236,8 @@ def check_clean_exit(testcase, run, bound, what):
     """Ended on its own within `bound` seconds, with one of chatdraft's own exit codes."""
     testcase.assertFalse(run.timed_out, "%s did not end (killed after %.1f s)" % (what, run.seconds))
     testcase.assertIn(run.returncode, CHATDRAFT_EXIT_CODES,
-                      "%s ended with exit code %d: a crash" % (what, run.returncode))
+                      "%s ended with exit code %d: a crash; its standard error: %r"
+                      % (what, run.returncode, run.stderr[-2000:]))
     testcase.assertLess(run.seconds, bound, "%s took %.1f s" % (what, run.seconds))
 
 
