@@ -1,5 +1,5 @@
 // The native stand-in for the platform: UTF-8 conversion as CP_UTF8 with
-// flags 0 does it, and a move that never replaces an existing file.
+// flags 0 does it, and a move that replaces an existing file only when asked.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -73,6 +73,22 @@ TEST(Utf8ToUtf16, MinusOneLengthCountsTheTerminator) {
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, buffer, 2)) << "too small";
 }
 
+bool write_text(const std::string& path, const char* text) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = fputs(text, f) >= 0;
+    return fclose(f) == 0 && ok;
+}
+
+std::string read_text(const std::string& path) {
+    std::string text;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return text;
+    for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
+    fclose(f);
+    return text;
+}
+
 struct move_row {
     const char* name;
     DWORD flags;
@@ -92,28 +108,15 @@ TEST(MoveFileEx, ReplacesAFileOnlyWhenAskedAndNeverADirectory) {
         char dir[] = "/tmp/chatdraft_move_XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(dir));
         std::string from = std::string(dir) + "/a", to = std::string(dir) + "/b";
-        FILE* f = fopen(from.c_str(), "wb");
-        ASSERT_NE(nullptr, f);
-        fputs("new", f);
-        fclose(f);
-        if (row.target_is_directory) {
+        ASSERT_TRUE(write_text(from, "new"));
+        if (row.target_is_directory)
             ASSERT_EQ(0, mkdir(to.c_str(), 0700));
-        } else {
-            f = fopen(to.c_str(), "wb");
-            ASSERT_NE(nullptr, f);
-            fputs("old", f);
-            fclose(f);
-        }
+        else
+            ASSERT_TRUE(write_text(to, "old"));
         EXPECT_EQ(row.moved, MoveFileExA(from.c_str(), to.c_str(), row.flags) != FALSE) << row.name;
         EXPECT_EQ(row.moved, access(from.c_str(), F_OK) != 0) << row.name;
-        if (!row.target_is_directory) {
-            f = fopen(to.c_str(), "rb");
-            ASSERT_NE(nullptr, f);
-            char text[4] = {};
-            EXPECT_EQ(3u, fread(text, 1, 3, f));
-            fclose(f);
-            EXPECT_STREQ(row.moved ? "new" : "old", text) << row.name;
-        }
+        if (!row.target_is_directory)
+            EXPECT_EQ(row.moved ? "new" : "old", read_text(to)) << row.name;
         std::system(("rm -rf '" + std::string(dir) + "'").c_str());
     }
 }
