@@ -79,6 +79,25 @@ bool same_windows(const HWND* a, int a_count, const HWND* b, int b_count) {
     return true;
 }
 
+void note_left_out(room_match_set* set, int32_t score) {
+    if (score > set->left_out_score) set->left_out_score = score;
+}
+
+// The last of the entries with the lowest score.
+int32_t weakest_candidate(const room_match_set* set) {
+    int32_t weakest = 0;
+    for (int32_t i = 1; i < set->count; ++i)
+        if (set->candidates[i].score <= set->candidates[weakest].score) weakest = i;
+    return weakest;
+}
+
+// Removes an entry, keeping the others in scan order, and notes it as left out.
+void drop_candidate(room_match_set* set, int32_t index) {
+    note_left_out(set, set->candidates[index].score);
+    for (int32_t i = index; i + 1 < set->count; ++i) set->candidates[i] = set->candidates[i + 1];
+    --set->count;
+}
+
 void write_probe_room(FILE* out, const room_candidate* room) {
     WCHAR* draft = get_edit_text_alloc(room->input_hwnd);
     fprintf(out, "{\"hwnd\":%llu,\"input_hwnd\":%llu,\"title\":", hwnd_number(room->hwnd),
@@ -141,9 +160,8 @@ BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
     auto* info = reinterpret_cast<main_window_info*>(param);
     WCHAR text[kViewTextUnits] = {};
     GetWindowTextW(hwnd, text, kViewTextUnits - 1);
-    if (!text16_equal(text, kMainTitle) || !is_client_class(hwnd)) return TRUE;
-    record_main_window(hwnd, info);
-    return FALSE;
+    if (!text16_equal(text, kMainTitle)) return TRUE;
+    return consider_main_window(hwnd, info) ? TRUE : FALSE;
 }
 
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
@@ -184,6 +202,21 @@ void record_main_window(HWND hwnd, main_window_info* info) {
     info->main_hwnd = hwnd;
     GetWindowThreadProcessId(hwnd, &info->kakao_pid);
     EnumChildWindows(hwnd, enum_main_cb, reinterpret_cast<LPARAM>(info));
+}
+
+static bool shows_login_view(const main_window_info* info) {
+    return info->online_view || info->lock_view;
+}
+
+// A chat room may carry the main window's title; taking it for the main
+// window would hide the lock view of the real one.
+bool consider_main_window(HWND hwnd, main_window_info* info) {
+    if (shows_login_view(info)) return false;
+    if (!is_client_class(hwnd)) return true;
+    main_window_info candidate{};
+    record_main_window(hwnd, &candidate);
+    if (!info->main_hwnd || shows_login_view(&candidate)) *info = candidate;
+    return !shows_login_view(info);
 }
 
 // ---- room title matching ----------------------------------------------------
@@ -237,7 +270,7 @@ BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     if (text16_equal(title, kMainTitle)) {
-        if (!pass->info->main_hwnd && is_client_class(hwnd)) record_main_window(hwnd, pass->info);
+        consider_main_window(hwnd, pass->info);
         return TRUE;
     }
     add_chat_candidate(hwnd, title, pass->set);
@@ -246,15 +279,27 @@ BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
 
 void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     if (title[0] == 0 || text16_equal(title, kMainTitle)) return;
+    const bool named = set->room[0] || set->resolved_name[0];
     int32_t score = kNoQueryScore;
-    if (set->room[0] || set->resolved_name[0]) {
+    if (named) {
         score = compute_match_score(title, set->room, set->resolved_name);
         if (score <= 0) return;
     }
-    if (set->count >= kMaxCandidates || !is_client_class(hwnd)) return;
+    // Unnamed, every room scores the same: a full table cannot change.
+    if (set->count >= kMaxCandidates && !named) return;
+    if (!is_client_class(hwnd)) return;
+    const int32_t weakest = set->count >= kMaxCandidates ? weakest_candidate(set) : -1;
+    if (weakest >= 0 && score <= set->candidates[weakest].score) {
+        note_left_out(set, score);
+        return;
+    }
     HWND input = nullptr;
     EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
-    if (!input) return;
+    if (!input) {
+        if (named) note_left_out(set, score);
+        return;
+    }
+    if (weakest >= 0) drop_candidate(set, weakest);
     room_candidate* entry = &set->candidates[set->count];
     entry->hwnd = hwnd;
     entry->input_hwnd = input;
@@ -292,6 +337,7 @@ void sort_matches(room_match_set* set) {
 
 void scan_chat_windows(room_match_set* set) {
     set->count = 0;
+    set->left_out_score = 0;
     enum_client_windows(find_chat_cb, reinterpret_cast<LPARAM>(set));
     sort_matches(set);
 }
@@ -299,6 +345,7 @@ void scan_chat_windows(room_match_set* set) {
 void find_main_and_chat_windows(main_window_info* info, room_match_set* set) {
     *info = main_window_info{};
     set->count = 0;
+    set->left_out_score = 0;
     desktop_pass pass{info, set};
     enum_client_windows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
 }

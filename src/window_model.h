@@ -41,6 +41,10 @@ struct room_match_set {
     WCHAR resolved_name[kQueryUnits];
     room_candidate candidates[kMaxCandidates];
     int32_t count;
+    // The best score of a matching chat room window the table does not hold
+    // (no input box found, or beaten when the table was full); 0 for none.
+    // A room is never chosen over such a window scoring as well or better.
+    int32_t left_out_score;
 };
 
 // True when the window's class name is exactly the client's.
@@ -51,6 +55,10 @@ BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
 // Sets the main window, its owner and its views.
 void record_main_window(HWND hwnd, main_window_info* info);
+// Weighs a window of the client's class titled like the main window: the
+// first one showing the online or the lock view is the main window; only
+// when none does is the first one taken. False once the main window is sure.
+bool consider_main_window(HWND hwnd, main_window_info* info);
 const char* detect_login_state(const main_window_info* info);
 
 void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity);
@@ -61,7 +69,8 @@ BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
 BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
 // Takes a top-level window with the given title into the table when it is a
 // chat room that matches, of the client's class, and has an input box. The
-// class is read only for a title that qualifies.
+// class is read only for a title that qualifies. A full table gives its
+// weakest entry up to a better match, so it always holds the best 32.
 void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set);
 
 // The records one pass over the top-level windows fills.

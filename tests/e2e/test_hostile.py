@@ -206,12 +206,10 @@ class HostileWindowsTest(HostileCase):
         client = self.start_standin('room "Target" draft="keep"\n')
         fakes = self.start_standin("main absent\nfake_main 3\n")
         probe = self.probe("probe")
-        # Any window of the class titled like the main window may be taken for
-        # it; the process id tells a caller whose window it was.
-        owners = {w.hwnd: fakes for w in fakes.windows("fake_main")}
-        owners[client.hwnd("main")] = client
-        self.assertIn(probe["main_hwnd"], owners)
-        start = owners[probe["main_hwnd"]].find(lambda e: e.name == "start", since=0)[0]
+        # Windows of the class titled like the main window but showing no login
+        # view never hide the one that does: its lock view must not be missed.
+        self.assertEqual(client.hwnd("main"), probe["main_hwnd"])
+        start = client.find(lambda e: e.name == "start", since=0)[0]
         self.assertEqual(start["pid"], probe["kakao_pid"])
         self.assertEqual(["Target"], [r["title"] for r in probe["open_rooms"]])
         doc = self.request("room", '{"room":"Target","message":"keep"}')

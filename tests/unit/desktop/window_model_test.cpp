@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "desktop/fake_desktop.h"
 #include "stream_capture.h"
@@ -58,7 +59,7 @@ TEST(find_main_window, first_main_window_and_its_direct_chat_list_children) {
     int tabs = add_window(u"EVA_Window_Dblclk", u"SearchListCtrl", list);
     add_window(u"V", u"OnlineMain", main);
     int second = add_window(u"EVA_Window_Dblclk", u"카카오톡");
-    add_window(u"V", u"OnlineMainView", second);
+    add_window(u"V", u"ChatRoomListView_2", second);
     main_window_info info{};
     find_main_window(&info);
     EXPECT_EQ(info.main_hwnd, handle_of(main));
@@ -69,6 +70,67 @@ TEST(find_main_window, first_main_window_and_its_direct_chat_list_children) {
     EXPECT_EQ(info.room_list, nullptr);
     EXPECT_EQ(info.search_result_list, nullptr);
     EXPECT_EQ(info.online_view, nullptr);
+}
+
+// Windows titled like the main window, top of the z-order first: which one is
+// the main window, and what the login state then is.
+TEST(find_main_window, a_window_showing_a_login_view_wins_over_one_above_it) {
+    struct row {
+        const char* name;
+        std::vector<const char16_t*> views;  // one window each, "" for a plain room
+        int main;                            // index into views
+        const char* state;
+    } rows[] = {
+        {"room_above_locked_client", {u"", u"LockModeView"}, 1, "locked"},
+        {"room_above_ready_client", {u"", u"OnlineMainView"}, 1, "ready"},
+        {"first_with_a_view", {u"OnlineMainView", u"LockModeView"}, 0, "ready"},
+        {"none_with_a_view_first_taken", {u"", u"ChatRoomListView"}, 0, "logged_out"},
+    };
+    for (const auto& r : rows) {
+        fake_desktop_scope scope;
+        std::vector<int> windows;
+        for (const char16_t* view : r.views) {
+            windows.push_back(add_window(u"EVA_Window_Dblclk", u"카카오톡"));
+            if (view[0]) add_window(u"V", view, windows.back());
+            else add_window(u"RICHEDIT50W", u"", windows.back());
+        }
+        for (bool one_pass : {false, true}) {
+            main_window_info info{};
+            auto set = std::make_unique<room_match_set>();
+            if (one_pass) find_main_and_chat_windows(&info, set.get());
+            else find_main_window(&info);
+            EXPECT_EQ(info.main_hwnd, handle_of(windows[static_cast<size_t>(r.main)])) << r.name;
+            EXPECT_STREQ(detect_login_state(&info), r.state) << r.name;
+        }
+    }
+}
+
+// More matching rooms than the table holds, or a match without a usable
+// input box: the table keeps the best 32 and remembers the best left out.
+TEST(scan_chat_windows, full_table_keeps_the_best_and_notes_what_it_left_out) {
+    struct row {
+        const char* name;
+        int weaker;            // rooms scoring 80 that stand above the best match
+        const char16_t* best_box;  // the best match's input box class
+        int32_t count, top, left_out;
+    } rows[] = {
+        {"best_last_in_z_order", 33, u"RICHEDIT50W", 32, 95, 80},
+        {"best_without_a_box", 1, u"Static", 1, 80, 95},
+        {"best_without_a_box_full_table", 40, u"Static", 32, 80, 95},
+        {"no_overflow", 5, u"RICHEDIT50W", 6, 95, 0},
+    };
+    for (const auto& r : rows) {
+        fake_desktop_scope scope;
+        for (int i = 0; i < r.weaker; ++i) add_chat_room(u"Team Alpha Ops " + std::u16string(1, char16_t(u'A' + i % 26)));
+        int best = add_window(u"EVA_Window_Dblclk", u"Team Alpha");
+        add_window(r.best_box, u"", best);
+        auto set = std::make_unique<room_match_set>();
+        for (size_t i = 0; u"Team Alpha"[i]; ++i) set->room[i] = u"Team Alpha"[i];
+        scan_chat_windows(set.get());
+        EXPECT_EQ(set->count, r.count) << r.name;
+        EXPECT_EQ(set->candidates[0].score, r.top) << r.name;
+        EXPECT_EQ(set->left_out_score, r.left_out) << r.name;
+    }
 }
 
 TEST(scan_chat_windows, candidates_need_a_richedit_and_a_free_entry) {
