@@ -27,8 +27,10 @@ constexpr int kSearchTextUnits = 32;
 constexpr int kSearchNameUnits = 24;
 constexpr int kSearchAttempts = 5;
 constexpr int kSendPolls = 15;
+constexpr ULONGLONG kSendPollMs = 1500;  // the poll's bound, whatever the reads cost
 constexpr int32_t kOpenedScore = 70;   // a new window scoring less is the wrong room
 constexpr int32_t kSendScore = 80;     // sending needs at least a prefix match on `room`
+constexpr int32_t kExactScore = 95;    // a title equal to `room` or `resolved_name`
 constexpr int32_t kEndSearchX = 470;
 constexpr int32_t kEndSearchY = 89;
 constexpr int32_t kTabY = 25;
@@ -68,8 +70,11 @@ void note_asked_to_close(existing_window_set* existing, HWND hwnd) {
         existing->closed_overflowed = true;
 }
 
-bool success_test_passes(const room_match_set* set) {
-    return set->count > 0 && set->candidates[0].score >= kOpenedScore;
+// With `exact`, only a room whose title equals the name asked for counts as
+// opened, so the search goes on past rooms that merely begin with it.
+bool success_test_passes(const room_match_set* set, const request* req) {
+    const int32_t needed = req->exact ? kExactScore : kOpenedScore;
+    return set->count > 0 && set->candidates[0].score >= needed;
 }
 
 }  // namespace
@@ -111,29 +116,38 @@ LRESULT click_client(HWND hwnd, int32_t x, int32_t y, bool double_click) {
     return last;
 }
 
-WCHAR* read_edit_text_alloc(HWND hwnd, bool* answered) {
+// A RichEdit may count a line break as one unit in WM_GETTEXTLENGTH and
+// still copy CR LF in WM_GETTEXT, so the buffer has room for two units per
+// reported one, within the cap; a text that fills it may have been cut.
+WCHAR* read_edit_text_alloc(HWND hwnd, box_read* how) {
+    *how = box_read::unanswered;
     DWORD_PTR reported = 0;
-    bool ok = SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
-                                  kSendTimeoutMs, &reported) != 0;
-    *answered = ok;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &reported))
+        return alloc_units(1);
     const auto length = static_cast<intptr_t>(reported);
-    if (!ok || length <= 0) return alloc_units(1);
-    const size_t units = static_cast<size_t>(length) < kMaxEditTextUnits
-                             ? static_cast<size_t>(length)
+    if (length <= 0) {
+        WCHAR* empty = alloc_units(1);
+        if (empty) *how = box_read::whole;
+        return empty;
+    }
+    const size_t units = static_cast<size_t>(length) < kMaxEditTextUnits / 2
+                             ? 2 * static_cast<size_t>(length)
                              : kMaxEditTextUnits;
     WCHAR* buffer = alloc_units(units + 2);
     if (!buffer) return nullptr;
     DWORD_PTR copied = 0;
-    *answered = SendMessageTimeoutW(hwnd, WM_GETTEXT, units + 1,
-                                    reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
-                                    kSendTimeoutMs, &copied) != 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, units + 1, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied))
+        return buffer;
+    *how = text16_len(buffer) >= units ? box_read::cut : box_read::whole;
     if (text16_equal(buffer, kPlaceholder)) buffer[0] = 0;
     return buffer;
 }
 
 WCHAR* get_edit_text_alloc(HWND hwnd) {
-    bool answered = false;
-    return read_edit_text_alloc(hwnd, &answered);
+    box_read how = box_read::whole;
+    return read_edit_text_alloc(hwnd, &how);
 }
 
 int set_edit_text_safe(HWND edit, const WCHAR* text) {
@@ -268,13 +282,13 @@ void fill_search_text(const request* req, WCHAR (&search)[kSearchTextUnits]) {
 
 // Enter in the search box, then Down and Enter through further results, with
 // a re-scan after each Enter. True when a re-scan found the room.
-bool step_through_search_results(const main_window_info* info, room_match_set* set,
-                                 existing_window_set* existing) {
+bool step_through_search_results(const request* req, const main_window_info* info,
+                                 room_match_set* set, existing_window_set* existing) {
     post_key_formal(info->search_box, VK_RETURN);
     for (int attempt = 1;; ++attempt) {
         Sleep(kRescanWaitMs);
         rescan_and_clean(set, existing);
-        if (success_test_passes(set)) return true;
+        if (success_test_passes(set, req)) return true;
         if (attempt == kSearchAttempts) return false;
         HWND results = info->search_result_list;
         if (!results || !IsWindowVisible(results)) return false;
@@ -292,7 +306,7 @@ bool try_search_box(const request* req, const main_window_info* info, room_match
     fill_search_text(req, search);
     set_edit_text_safe(info->search_box, search);
     Sleep(kSearchTextWaitMs);
-    const bool found = step_through_search_results(info, set, existing);
+    const bool found = step_through_search_results(req, info, set, existing);
     set_edit_text_safe(info->search_box, kEmptyText);
     click_client(info->chat_list_view, kEndSearchX, kEndSearchY, false);
     Sleep(kEndSearchWaitMs);
@@ -316,7 +330,7 @@ bool try_tab(const request* req, const main_window_info* info, room_match_set* s
         click_client(info->room_list, kRowX, kFirstRowY + kRowPitch * k, true);
         Sleep(kRescanWaitMs);
         rescan_and_clean(set, existing);
-        if (success_test_passes(set)) return true;
+        if (success_test_passes(set, req)) return true;
     }
     return false;
 }
@@ -342,7 +356,7 @@ open_result open_room_via_main_window(const request* req, const main_window_info
         bool found = try_search_box(req, info, set, existing);
         if (!found) found = try_tab(req, info, set, existing);
         drop_closed_candidates(set, existing);
-        *opened_new_window = found && success_test_passes(set);
+        *opened_new_window = found && success_test_passes(set, req);
     }
     if (set->count == 0) {
         write_needs_open_room_long_doc(out);
@@ -372,14 +386,18 @@ void release_draft_texts(draft_texts* texts) {
 }
 
 // A request that names no room takes every open room at score 100: fine for
-// a draft into the only open room, never enough to send a message.
-bool selection_is_ambiguous(const room_match_set* set, bool send) {
+// a draft into the only open room, never enough to send a message. No room
+// is chosen while a matching window that scores as well was left out of the
+// table: it may be the room asked for.
+bool selection_is_ambiguous(const room_match_set* set, const request* req) {
     const int32_t top = set->candidates[0].score;
     int32_t ties = 0;
     for (int32_t i = 0; i < set->count; ++i)
         if (set->candidates[i].score == top) ++ties;
+    if (ties > 1 || top <= set->left_out_score) return true;
+    if (!req->send) return false;
     const bool named = set->room[0] != 0 || set->resolved_name[0] != 0;
-    return ties > 1 || (send && (top < kSendScore || !named));
+    return !named || top < (req->exact ? kExactScore : kSendScore);
 }
 
 // previous, CR LF, message: the buffer is filled exactly, terminator included.
@@ -409,17 +427,20 @@ bool selection_is_ambiguous(const room_match_set* set, bool send) {
     return copy_text_alloc(message);
 }
 
-// Enter, then up to 15 reads for the box to empty. Only a box that answered
-// with an empty text (or a read without memory) confirms the send.
+// Enter, then up to 15 reads for the box to empty, for at most 1.5 s however
+// long the reads take. Only a box that answered with an empty text confirms
+// the send.
 const char* send_and_confirm(HWND input) {
     post_key_formal(input, VK_RETURN);
+    const ULONGLONG started = GetTickCount64();
     for (int poll = 0; poll < kSendPolls; ++poll) {
         Sleep(kSendPollWaitMs);
-        bool answered = false;
-        WCHAR* now = read_edit_text_alloc(input, &answered);
-        const bool emptied = !now || (answered && now[0] == 0);
+        box_read how = box_read::unanswered;
+        WCHAR* now = read_edit_text_alloc(input, &how);
+        const bool emptied = how == box_read::whole && now && now[0] == 0;
         free(now);
         if (emptied) return "sent";
+        if (GetTickCount64() - started >= kSendPollMs) break;
     }
     return "send_unconfirmed";
 }
@@ -442,22 +463,30 @@ void finish_success(const room_candidate* top, const request* req, bool opened_n
 }
 
 // The outcomes decided before the box is touched: a draft that could not be
-// read, a draft in the way, or no memory for the text to write. On the way
-// on, texts->previous and texts->to_write are set. True when refused.
+// read whole, a draft in the way, or no memory for the text to write. On the
+// way on, texts->previous and texts->to_write are set. True when refused.
 bool refused_before_writing(const room_candidate* top, const request* req, draft_texts* texts,
                             FILE* out) {
     const WCHAR* message = req->message ? req->message : kEmptyText;
-    bool previous_answered = false;
-    texts->previous = read_edit_text_alloc(top->input_hwnd, &previous_answered);
+    box_read previous_read = box_read::unanswered;
+    texts->previous = read_edit_text_alloc(top->input_hwnd, &previous_read);
+    const bool overwrites = req->clear || req->force;
     // A box too busy to answer may still hold a draft: writing would lose it
     // unless the request overwrites whatever is there.
-    if (!previous_answered && !req->clear && !req->force) {
+    if (previous_read == box_read::unanswered && !overwrites) {
         write_write_mismatch_doc(out, top->title, kEmptyText);
+        return true;
+    }
+    // A draft read only in part is never written back (append) nor taken for
+    // the message (an equal prefix would cut the draft's tail).
+    const bool cut = previous_read == box_read::cut && !overwrites;
+    if (cut && req->append) {
+        write_write_mismatch_doc(out, top->title, texts->previous);
         return true;
     }
     const bool any_flag = req->clear || req->append || req->force;
     if (!any_flag && !text16_empty(texts->previous) &&
-        !text_equals_normalized(texts->previous, message)) {
+        (cut || !text_equals_normalized(texts->previous, message))) {
         write_draft_exists_doc(out, top->title, texts->previous);
         return true;
     }
@@ -471,11 +500,20 @@ bool refused_before_writing(const room_candidate* top, const request* req, draft
     return false;
 }
 
+// After the write: the box must answer with all of its text, and that text
+// must be the one written (for a clear, the empty text).
+bool write_is_verified(const room_candidate* top, draft_texts* texts) {
+    Sleep(kReadbackWaitMs);
+    box_read how = box_read::unanswered;
+    texts->readback = read_edit_text_alloc(top->input_hwnd, &how);
+    return how == box_read::whole && text_equals_normalized(texts->readback, texts->to_write);
+}
+
 }  // namespace
 
 void select_room_and_write_draft(const room_match_set* set, const request* req,
                                  bool opened_new_window, FILE* out) {
-    if (set->count <= 0 || selection_is_ambiguous(set, req->send)) {
+    if (set->count <= 0 || selection_is_ambiguous(set, req)) {
         write_ambiguous_room_doc(out, set);
         return;
     }
@@ -486,14 +524,12 @@ void select_room_and_write_draft(const room_match_set* set, const request* req,
         return;
     }
     set_edit_text_safe(top->input_hwnd, texts.to_write);
-    Sleep(kReadbackWaitMs);
-    texts.readback = get_edit_text_alloc(top->input_hwnd);
-    const char* status = req->clear ? "cleared" : "draft_written";
-    if (!req->clear && !text_equals_normalized(texts.readback, texts.to_write)) {
+    if (!write_is_verified(top, &texts)) {
         write_write_mismatch_doc(out, top->title, texts.readback ? texts.readback : kEmptyText);
         release_draft_texts(&texts);
         return;
     }
+    const char* status = req->clear ? "cleared" : "draft_written";
     if (req->send && !req->clear && texts.to_write[0] != 0) status = send_and_confirm(top->input_hwnd);
     finish_success(top, req, opened_new_window, status, &texts, out);
     release_draft_texts(&texts);

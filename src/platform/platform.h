@@ -29,6 +29,7 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef uintptr_t DWORD_PTR;
+typedef unsigned long long ULONGLONG;
 typedef char16_t WCHAR;
 typedef struct HWND__* HWND;
 typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
@@ -81,6 +82,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_l
                         char* dst, int dst_len, const char* default_char,
                         BOOL* used_default);
 void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
 BOOL DeleteFileA(const char* path);
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
 BOOL MoveFileExA(const char* from, const char* to, DWORD flags);

@@ -172,6 +172,12 @@ void Sleep(DWORD milliseconds) {
     }
 }
 
+ULONGLONG GetTickCount64() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
+}
+
 BOOL DeleteFileA(const char* path) { return unlink(path) == 0 ? TRUE : FALSE; }
 
 // rename() replaces an existing file in one step, as MOVEFILE_REPLACE_EXISTING

@@ -112,25 +112,41 @@ std::string selection_doc(const room_match_set* set, const request& req) {
     return capture_stream([&](FILE* out) { select_room_and_write_draft(set, &req, false, out); });
 }
 
-TEST(select_room_and_write_draft, ties_and_weak_sends_are_ambiguous_with_all_candidates) {
+// Ambiguous rows are refused before any box is touched, listing every
+// candidate; the others go on to the box (which nothing answers here).
+TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambiguous) {
     struct row {
         const char* name;
         std::vector<std::pair<std::u16string, int32_t>> table;
-        bool send;
+        bool send, exact;
+        int32_t left_out;
+        bool ambiguous;
     } rows[] = {
-        {"tie_without_send", {{u"Room A", 95}, {u"Room A", 95}}, false},
-        {"tie_below_top_listed", {{u"Alpha 1", 80}, {u"Alpha 2", 80}, {u"x alpha", 40}}, true},
-        {"weak_with_send", {{u"Team", 79}}, true},
-        {"weak_top_with_lower_rest", {{u"a,b", 40}, {u"b alpha", 0}}, true},
+        {"tie_without_send", {{u"Room A", 95}, {u"Room A", 95}}, false, false, 0, true},
+        {"tie_below_top_listed", {{u"Alpha 1", 80}, {u"Alpha 2", 80}, {u"x alpha", 40}}, true, false, 0, true},
+        {"weak_with_send", {{u"Team", 79}}, true, false, 0, true},
+        {"weak_top_with_lower_rest", {{u"a,b", 40}, {u"b alpha", 0}}, true, false, 0, true},
+        {"prefix_send", {{u"Team Alpha Ops", 80}}, true, false, 0, false},
+        {"better_match_left_out", {{u"Team Alpha Ops", 80}}, true, false, 95, true},
+        {"better_match_left_out_draft", {{u"Team Alpha Ops", 80}}, false, false, 95, true},
+        {"equal_match_left_out_is_a_tie", {{u"Team Alpha", 95}}, false, false, 95, true},
+        {"weaker_match_left_out", {{u"Team Alpha", 95}}, true, false, 80, false},
+        {"exact_send_of_a_prefix_room", {{u"김민지", 80}}, true, true, 0, true},
+        {"exact_send_of_a_resolved_prefix", {{u"김민지", 85}}, true, true, 0, true},
+        {"exact_send_of_an_equal_title", {{u"김민", 95}}, true, true, 0, false},
+        {"exact_send_of_an_equal_resolved_name", {{u"김민", 100}}, true, true, 0, false},
+        {"exact_without_send_changes_nothing", {{u"김민지", 80}}, false, true, 0, false},
     };
     for (const auto& r : rows) {
         auto set = table_of(r.table);
+        set->left_out_score = r.left_out;
         request req{};
         req.send = r.send;
+        req.exact = r.exact;
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string expected =
             capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, set.get()); });
-        EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
+        EXPECT_EQ(selection_doc(set.get(), req) == expected, r.ambiguous) << r.name;
         EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
                   std::string::npos) << r.name;
     }
@@ -164,7 +180,8 @@ TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
         // A box that does not answer may hold a draft: nothing is written.
         {"empty_message_unread_box", false, false, u"", nullptr},
         {"absent_message_with_send_unread_box", true, false, nullptr, nullptr},
-        {"clear_with_send", true, true, u"hi", "cleared"},
+        // No success without an answer: the box may still hold its draft.
+        {"clear_with_send", true, true, u"hi", nullptr},
     };
     for (const auto& r : rows) {
         request req{};

@@ -9,7 +9,7 @@
 //   click <hwnd> <x> <y>       click_client, single click
 //   dblclick <hwnd> <x> <y>    click_client, double click
 //   gettext <hwnd>             get_edit_text_alloc
-//   readtext <hwnd>            read_edit_text_alloc (also tells if the box answered)
+//   readtext <hwnd>            read_edit_text_alloc (also tells how the read went)
 //
 // Numbers are decimal or 0x-prefixed hexadecimal. Each command prints one
 // line of ASCII JSON on standard output (binary mode, LF):
@@ -17,7 +17,7 @@
 //   {"cmd":"key","result":N,"scan":S}       S: the scan code the system maps vk to
 //   {"cmd":"click","result":N}              likewise "dblclick"
 //   {"cmd":"gettext","null":0,"text":"...","len":L}
-//   {"cmd":"readtext","null":0,"answered":1,"text":"...","len":L}
+//   {"cmd":"readtext","null":0,"read":"whole","text":"...","len":L}
 // "null" is 1 when the read returned no buffer; texts escape every unit
 // outside 0x20-0x7E as \uXXXX. A malformed command ends the run with the
 // usage on standard error and exit code 2; otherwise the exit code is 0.
@@ -77,11 +77,19 @@ void print_json_text(const WCHAR* text) {
     putchar('"');
 }
 
+const char* box_read_name(box_read how) {
+    switch (how) {
+    case box_read::whole: return "whole";
+    case box_read::cut: return "cut";
+    default: return "unanswered";
+    }
+}
+
 void run_text_read(HWND hwnd, bool with_answer) {
-    bool answered = false;
-    WCHAR* text = with_answer ? read_edit_text_alloc(hwnd, &answered) : get_edit_text_alloc(hwnd);
+    box_read how = box_read::whole;
+    WCHAR* text = with_answer ? read_edit_text_alloc(hwnd, &how) : get_edit_text_alloc(hwnd);
     printf("{\"cmd\":\"%s\",\"null\":%d,", with_answer ? "readtext" : "gettext", text ? 0 : 1);
-    if (with_answer) printf("\"answered\":%d,", answered ? 1 : 0);
+    if (with_answer) printf("\"read\":\"%s\",", box_read_name(how));
     printf("\"text\":");
     print_json_text(text);
     printf(",\"len\":%u}\n", static_cast<unsigned>(text16_len(text)));

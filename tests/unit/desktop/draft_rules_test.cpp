@@ -240,4 +240,114 @@ TEST(text_to_write, allocation_failure_writes_nothing_and_reports_the_box) {
     }
 }
 
+// Boxes that misbehave: one fault a row. A success is reported only when the
+// box answered with the whole of what was written, and a draft that could not
+// be read whole is never written back.
+struct fault_row {
+    const char* name;
+    std::u16string draft;
+    const char16_t* message;
+    bool clear, append, force;
+    void (*fault)(fake_window& box, fake_desktop& desk);
+    outcome result;
+    std::u16string reported;   // written_text or existing_draft of an error document
+    std::u16string box_after;
+};
+
+const fault_row kFaultRows[] = {
+    {"hung_box_is_not_cleared", u"keep me", u"", true, false, false,
+     [](fake_window& b, fake_desktop&) { b.answers = false; }, outcome::mismatch, u"", u"keep me"},
+    {"hung_box_is_not_forced", u"keep me", u"", false, false, true,
+     [](fake_window& b, fake_desktop&) { b.answers = false; }, outcome::mismatch, u"", u"keep me"},
+    {"box_that_will_not_empty", u"my draft", u"", true, false, false,
+     [](fake_window& b, fake_desktop&) { b.ignores_writes = true; }, outcome::mismatch, u"my draft", u"my draft"},
+    {"no_memory_for_the_draft", u"mine", u"hi", false, false, false,
+     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, outcome::mismatch, u"", u"mine"},
+    {"no_memory_for_the_draft_append", u"mine", u"hi", false, true, false,
+     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, outcome::mismatch, u"", u"mine"},
+    {"break_counted_once_append_keeps_the_tail", u"line1\r\nline2", u"msg", false, true, false,
+     [](fake_window& b, fake_desktop&) { b.counts_break_once = true; }, outcome::success,
+     u"line1\r\nline2\r\nmsg", u"line1\r\nline2\r\nmsg"},
+    {"cut_draft_is_not_appended_to", u"line1\r\nline2", u"msg", false, true, false,
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::mismatch, u"line1\r",
+     u"line1\r\nline2"},
+    {"cut_draft_equal_to_the_message_exists", u"line1\r\nline2", u"line1\r", false, false, false,
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::draft_exists, u"line1\r",
+     u"line1\r\nline2"},
+    {"cut_draft_is_forced_over", u"line1\r\nline2", u"hi", false, false, true,
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::success, u"hi", u"hi"},
+};
+void PrintTo(const fault_row& row, std::ostream* os) { *os << row.name; }
+
+class fault_table : public ::testing::TestWithParam<fault_row> {};
+
+TEST_P(fault_table, outcome_and_box) {
+    const fault_row& row = GetParam();
+    fake_desktop_scope scope;
+    draft_case c(row.draft);
+    c.req.message = const_cast<WCHAR*>(row.message);
+    c.req.clear = row.clear;
+    c.req.append = row.append;
+    c.req.force = row.force;
+    c.req.close_after = true;
+    row.fault(c.box(), scope.desk);
+    const std::string doc = c.run();
+    if (row.result == outcome::success) {
+        EXPECT_EQ(c.box().text, row.box_after);
+        EXPECT_NE(doc.find("\"draft_written\""), std::string::npos) << doc;
+        return;
+    }
+    EXPECT_EQ(doc, capture_stream([&](FILE* out) {
+                  if (row.result == outcome::mismatch)
+                      write_write_mismatch_doc(out, kTitle, row.reported.c_str());
+                  else
+                      write_draft_exists_doc(out, kTitle, row.reported.c_str());
+              }));
+    EXPECT_EQ(c.box().text, row.box_after);
+    EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE));
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, fault_table, ::testing::ValuesIn(kFaultRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(send_poll, read_without_memory_after_enter_is_no_confirmation) {
+    fake_desktop_scope scope;
+    draft_case c(u"");
+    c.box().empties_on_enter = false;
+    scope.desk.react = [](const fake_event& e) {
+        if (e.posted && e.msg == WM_KEYDOWN) current_desktop().fail_calloc_at = 1;
+    };
+    c.req.message = const_cast<WCHAR*>(u"hi");
+    c.req.send = true;
+    EXPECT_EQ(c.run(), c.success("send_unconfirmed", u"", u"hi", u"hi"));
+}
+
+// A client that answers every message just short of the time-out: the poll
+// still ends once 1.5 s have passed since Enter, after one read.
+TEST(send_poll, ends_after_a_second_and_a_half_however_slow_the_reads) {
+    fake_desktop_scope scope;
+    draft_case c(u"");
+    c.box().empties_on_enter = false;
+    c.box().answer_ms = 1900;
+    c.req.message = const_cast<WCHAR*>(u"hi");
+    c.req.send = true;
+    EXPECT_EQ(c.run(), c.success("send_unconfirmed", u"", u"hi", u"hi"));
+    EXPECT_EQ(scope.desk.sleeps, (std::vector<DWORD>{100, 100}));
+}
+
+// A value the request holds but that cannot be had in memory is never taken
+// for an absent one: a huge message would become the empty text, which
+// `force` writes over the draft. Each allocation of the reader fails in turn.
+TEST(read_request, value_without_memory_refuses_the_request) {
+    const char text[] = R"({"room":"Team Alpha","message":"hi","force":true})";
+    constexpr int kAllocations = 4;  // two values, each decoded and converted
+    for (int k = 1; k <= kAllocations + 1; ++k) {
+        fake_desktop_scope scope;
+        scope.desk.fail_calloc_at = k;
+        request req{};
+        EXPECT_EQ(read_request(text, sizeof text - 1, &req), k > kAllocations) << "allocation " << k;
+        free_request(&req);
+    }
+}
+
 }  // namespace

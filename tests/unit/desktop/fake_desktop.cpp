@@ -37,16 +37,23 @@ std::u16string as_richedit(const WCHAR* text) {
     return out;
 }
 
+size_t count_crlf(const std::u16string& text) {
+    size_t n = 0;
+    for (size_t i = 0; i + 1 < text.size(); ++i) n += text[i] == u'\r' && text[i + 1] == u'\n';
+    return n;
+}
+
 LRESULT answer_text_message(fake_window* w, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
     case WM_GETTEXTLENGTH:
-        return w->reported_length != INTPTR_MIN ? w->reported_length
-                                       : static_cast<LRESULT>(w->text.size());
+        if (w->reported_length != INTPTR_MIN) return w->reported_length;
+        if (w->counts_break_once) return static_cast<LRESULT>(w->text.size() - count_crlf(w->text));
+        return static_cast<LRESULT>(w->text.size());
     case WM_GETTEXT:
         return copy_out(w->text, reinterpret_cast<WCHAR*>(lparam), static_cast<int>(wparam));
     case EM_REPLACESEL:
     case WM_SETTEXT:
-        w->text = as_richedit(reinterpret_cast<const WCHAR*>(lparam));
+        if (!w->ignores_writes) w->text = as_richedit(reinterpret_cast<const WCHAR*>(lparam));
         return 1;
     default:
         return 0;
@@ -222,6 +229,7 @@ LRESULT __wrap__Z19SendMessageTimeoutWP6HWND__jmljjPm(HWND hwnd, UINT msg, WPARA
     if (result) *result = 0;
     fake_window* w = window_at(hwnd);
     if (!w || !w->answers) return 0;
+    g_desk->now_ms += w->answer_ms;
     if (w->silent_for > 0) {
         --w->silent_for;
         return 0;
@@ -242,10 +250,13 @@ BOOL __wrap__Z12PostMessageWP6HWND__jml(HWND hwnd, UINT msg, WPARAM wparam, LPAR
 
 void __wrap__Z5Sleepj(DWORD ms) {
     g_desk->sleeps.push_back(ms);
+    g_desk->now_ms += ms;
     std::vector<fake_event> due;
     due.swap(g_desk->queue);
     for (const fake_event& e : due) handle_posted(e);
 }
+
+ULONGLONG __wrap__Z14GetTickCount64v() { return g_desk ? g_desk->now_ms : 0; }
 
 void* __real_calloc(size_t count, size_t size);
 void* __wrap_calloc(size_t count, size_t size) {

@@ -25,6 +25,9 @@ struct fake_window {
     bool empties_on_enter = false;
     bool shows_on_request = true;   // ShowWindow makes it visible
     intptr_t reported_length = INTPTR_MIN;  // otherwise: what WM_GETTEXTLENGTH claims
+    bool counts_break_once = false; // WM_GETTEXTLENGTH counts CR LF as one unit
+    bool ignores_writes = false;    // answers EM_REPLACESEL and WM_SETTEXT, keeps its text
+    DWORD answer_ms = 0;            // each sent message takes this long to answer
     int64_t z = 0;             // stacking of top-level windows: lower is nearer the top
 };
 
@@ -44,6 +47,7 @@ struct fake_desktop {
     std::vector<fake_event> log;
     std::vector<fake_event> queue;     // posted, not yet handled
     std::vector<DWORD> sleeps;
+    ULONGLONG now_ms = 0;              // the clock: sleeps and slow answers move it
     std::function<void(const fake_event&)> react;  // the client's reaction to a message
     int fail_calloc_at = 0;            // > 0: that calloc from now on returns null
     // Runs before FindWindowExW call number `call` (from 1) answers: a window

@@ -26,10 +26,9 @@ void expect_traffic(HWND hwnd, const std::vector<message>& expected) {
     }
 }
 
-std::u16string read_text(HWND hwnd, bool* answered = nullptr) {
-    bool ignored = false;
-    WCHAR* text = read_edit_text_alloc(hwnd, answered ? answered : &ignored);
-    EXPECT_NE(text, nullptr);
+std::u16string read_text(HWND hwnd, box_read* how = nullptr) {
+    box_read ignored = box_read::whole;
+    WCHAR* text = read_edit_text_alloc(hwnd, how ? how : &ignored);
     std::u16string out = text ? text : u"<null>";
     free(text);
     return out;
@@ -75,27 +74,42 @@ TEST(click_client, point_is_formed_in_32_bits_and_sign_extended) {
     EXPECT_EQ(got[3].lparam, static_cast<LPARAM>(static_cast<int32_t>(0xFFFF0001u)));
 }
 
-TEST(get_edit_text_alloc, placeholder_and_reported_lengths) {
+TEST(read_edit_text_alloc, placeholder_reported_lengths_and_how_the_read_went) {
     struct row {
         const char* name;
         std::u16string content;
         intptr_t reported;
+        bool answers;
+        int fail_calloc_at;
         std::u16string expected;
+        box_read how;
     } rows[] = {
-        {"text", u"hello\r\nworld", INTPTR_MIN, u"hello\r\nworld"},
-        {"placeholder_is_empty", u"메시지 입력", INTPTR_MIN, u""},
-        {"placeholder_and_space_kept", u"메시지 입력 ", INTPTR_MIN, u"메시지 입력 "},
-        {"first_word_kept", u"메시지", INTPTR_MIN, u"메시지"},
-        {"negative_length_is_empty", u"abc", -5, u""},
-        {"shorter_claim_reads_that_much", u"abcdef", 3, u"abc"},
-        {"huge_claim_is_capped", u"abc", INTPTR_MAX, u"abc"},
+        {"text", u"hello\r\nworld", INTPTR_MIN, true, 0, u"hello\r\nworld", box_read::whole},
+        {"line_break_counted_once", u"line1\r\nline2", 10, true, 0, u"line1\r\nline2", box_read::whole},
+        {"placeholder_is_empty", u"메시지 입력", INTPTR_MIN, true, 0, u"", box_read::whole},
+        {"placeholder_and_space_kept", u"메시지 입력 ", INTPTR_MIN, true, 0, u"메시지 입력 ", box_read::whole},
+        {"first_word_kept", u"메시지", INTPTR_MIN, true, 0, u"메시지", box_read::whole},
+        {"empty", u"", INTPTR_MIN, true, 0, u"", box_read::whole},
+        {"negative_length_is_empty", u"abc", -5, true, 0, u"", box_read::whole},
+        {"short_claim_fills_the_buffer_and_is_cut", u"abcdefgh", 3, true, 0, u"abcdef", box_read::cut},
+        {"huge_claim_is_capped", u"abc", INTPTR_MAX, true, 0, u"abc", box_read::whole},
+        {"no_answer", u"draft", INTPTR_MIN, false, 0, u"", box_read::unanswered},
+        {"no_memory_for_the_text", u"draft", INTPTR_MIN, true, 1, u"<null>", box_read::unanswered},
     };
     for (const auto& r : rows) {
         fake_desktop_scope scope;
         int i = add_window(u"RICHEDIT50W", r.content);
         scope.desk.windows[static_cast<size_t>(i)].reported_length = r.reported;
-        EXPECT_EQ(read_text(handle_of(i)), r.expected) << r.name;
+        scope.desk.windows[static_cast<size_t>(i)].answers = r.answers;
+        scope.desk.fail_calloc_at = r.fail_calloc_at;
+        box_read how = box_read::whole;
+        EXPECT_EQ(read_text(handle_of(i), &how), r.expected) << r.name;
+        EXPECT_EQ(how, r.how) << r.name;
     }
+    fake_desktop_scope scope;
+    box_read how = box_read::whole;
+    EXPECT_EQ(read_text(handle_of(1000), &how), u"") << "no such window";
+    EXPECT_EQ(how, box_read::unanswered);
 }
 
 TEST(get_edit_text_alloc, huge_claim_asks_for_at_most_one_mebi_unit) {
@@ -107,20 +121,6 @@ TEST(get_edit_text_alloc, huge_claim_asks_for_at_most_one_mebi_unit) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[1].msg, WM_GETTEXT);
     EXPECT_EQ(got[1].wparam, kMaxEditTextUnits + 1);
-}
-
-TEST(read_edit_text_alloc, tells_an_empty_box_from_one_that_does_not_answer) {
-    fake_desktop_scope scope;
-    int empty = add_window(u"RICHEDIT50W", u"");
-    int hung = add_window(u"RICHEDIT50W", u"draft");
-    scope.desk.windows[static_cast<size_t>(hung)].answers = false;
-    bool answered = false;
-    EXPECT_EQ(read_text(handle_of(empty), &answered), u"");
-    EXPECT_TRUE(answered);
-    EXPECT_EQ(read_text(handle_of(hung), &answered), u"");
-    EXPECT_FALSE(answered);
-    EXPECT_EQ(read_text(handle_of(1000), &answered), u"");
-    EXPECT_FALSE(answered);
 }
 
 TEST(set_edit_text_safe, replaces_verifies_and_notifies_the_parent) {
