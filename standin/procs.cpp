@@ -133,6 +133,13 @@ LRESULT answer_text_length(const win_rec* rec)
     if (rec->room->options.huge)
         return static_cast<LRESULT>(rec->room->options.huge_length < kMaxResult ? rec->room->options.huge_length : kMaxResult);
     if (placeholder_shown(rec)) return kPlaceholderUnits;
+    if (rec->room->options.break_counts_once) {
+        // As a RichEdit asked without GTL_USECRLF: a paragraph break is one unit.
+        std::wstring text = control_text(rec);
+        LRESULT n = static_cast<LRESULT>(text.size());
+        for (size_t i = 0; i + 1 < text.size(); ++i) n -= text[i] == L'\r' && text[i + 1] == L'\n';
+        return n;
+    }
     return CallWindowProcW(rec->original, rec->hwnd, WM_GETTEXTLENGTH, 0, 0);
 }
 
@@ -483,10 +490,14 @@ LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     WNDPROC original = rec->original;
     arm_input_hang(rec, msg, via);
     log_traffic(rec, msg, wp, lp, via);
+    // A slow client: busy, but never so long that it counts as hung.
+    if (rec->room->options.slow_ms && strcmp(via, "sent") == 0) Sleep(rec->room->options.slow_ms);
     if (is_box_text_message(msg)) {
         bool handled = false;
         LRESULT r = box_text_message(rec, msg, wp, lp, via, handled);
         if (handled) return r;
+        if ((msg == EM_REPLACESEL || msg == WM_SETTEXT) && !is_self(via) && rec->room->options.ignores_writes)
+            return msg == WM_SETTEXT ? TRUE : 0;
     }
     return CallWindowProcW(original, hwnd, msg, wp, lp);
 }

@@ -177,6 +177,17 @@ bool apply_room_option(const token& t, room_options& o)
     if (t.key == L"huge") { o.huge = true; return parse_u64(v, o.huge_length); }
     if (t.key == L"send") return parse_send(v, o);
     if (t.key == L"hang") return parse_hang(v, o);
+    if (t.key == L"writes") {
+        if (v != L"ignored" && v != L"kept") return false;
+        o.ignores_writes = v == L"ignored";
+        return true;
+    }
+    if (t.key == L"length") {
+        if (v != L"break_once" && v != L"units") return false;
+        o.break_counts_once = v == L"break_once";
+        return true;
+    }
+    if (t.key == L"slow") return parse_ms(v, o.slow_ms);
     if (t.key == L"hang_for") {
         if (v == L"forever") { o.hang_for_ms = kForever; return true; }
         return parse_ms(v, o.hang_for_ms);

@@ -29,6 +29,9 @@ struct room_options {
     hang_mode hang = hang_mode::none;
     DWORD hang_after_ms = 0;      // hang_mode::input: delay after the first message
     DWORD hang_for_ms = kForever;
+    bool ignores_writes = false;  // EM_REPLACESEL and WM_SETTEXT are answered, the text stays
+    bool break_counts_once = false;  // WM_GETTEXTLENGTH counts a CR LF as one unit
+    DWORD slow_ms = 0;            // every message from another program is answered this late
 };
 
 struct room_entry {

@@ -207,7 +207,7 @@ room_state* create_room(const std::wstring& title, const room_options& options)
     auto* rs = new room_state;
     rs->title = title;
     rs->options = options;
-    rs->own_thread = options.hang != hang_mode::none;
+    rs->own_thread = options.hang != hang_mode::none || options.slow_ms > 0;
     bool ok = rs->own_thread ? start_room_thread(rs) : create_room_windows(rs);
     EnterCriticalSection(&state().lock);
     state().rooms.push_back(rs);

@@ -178,6 +178,40 @@ class HungRoomTest(FaultCase):
         assert_no_focus_change(self, s)
 
 
+    def test_clear_or_force_of_a_hung_room_is_no_success(self):
+        # No success without an answer: the box may hold its draft all along.
+        s = self.start_standin('rooms 2 "Frozen %d" hang=ready hang_for=12000 draft="keep me"\n')
+        for title, request in (("Frozen 1", '{"room":"Frozen 1","clear":true}'),
+                               ("Frozen 2", '{"room":"Frozen 2","message":"","force":true}')):
+            with self.subTest(title):
+                doc = self.run_request(request, HANG_BOUND)
+                self.assertEqual(("WRITE_MISMATCH", ""), (doc.get("error_code"), doc.get("written_text")))
+        for title in ("Frozen 1", "Frozen 2"):
+            room = s.room(title)
+            s.wait_for(lambda e: e.name == "hang_end" and e["hwnd"] == room.hwnd, timeout=20)
+            self.assertEqual("keep me", poke("gettext", room.input, prefix=self.prefix)[0]["text"])
+        assert_no_focus_change(self, s)
+
+
+class SlowClientTest(FaultCase):
+    def test_send_poll_ends_in_its_time_however_slow_the_reads(self):
+        # Every message to the box is answered 1.5 s late, never so late that
+        # a time-out or the hung-thread rule ends it, and Enter sends nothing.
+        # 11 messages of 1.5 s (the first read, the write's four, the
+        # readback's two, one poll of two, the last read's two) and the
+        # waits; 15 polls would add 13 x 3 s more.
+        slow, messages = 1.5, 11
+        bound = 1.5 * (messages * slow + FIXED_WAITS + STARTUP_ALLOWANCE)
+        s = self.start_standin('room "Slow" slow=1500 send=stuck\n')
+        started = time.monotonic()
+        doc = self.run_request('{"room":"Slow","message":"hello","send":true}', bound)
+        self.assertEqual(("send_unconfirmed", "hello"), (doc["status"], doc["remaining_input_text"]))
+        polls = s.messages(room="Slow", name="WM_GETTEXTLENGTH")
+        self.assertEqual(5, len(polls), "the first read, the write's, the readback, one poll and the last read")
+        self.assertLess(time.monotonic() - started, bound)
+        assert_no_focus_change(self, s)
+
+
 class ClientGoesAwayTest(FaultCase):
     def test_room_closing_on_enter_is_not_reported_sent(self):
         s = self.start_standin('room "Closer" send=close\nroom "Stay" draft="here"\n')

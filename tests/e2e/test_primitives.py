@@ -9,13 +9,13 @@ import os
 import unittest
 
 from harness import Standin, assert_traffic, expect, prefix_from_env, run_exe, win_build_dir
+from harness.requests import MAX_READ_UNITS, read_wparam
 
 RUN_SECONDS = 60
 PLACEHOLDER = "\uba54\uc2dc\uc9c0 \uc785\ub825"
 VK_RETURN, VK_DOWN = 0x0D, 0x28
 EN_CHANGE = 0x0300
 INPUT_ID, SEARCH_BOX_ID = 1001, 2001  # the stand-in's control ids
-MAX_READ_UNITS = 1048576
 ALL_BITS = (1 << 64) - 1
 
 
@@ -102,14 +102,14 @@ class SetTextTest(PrimitivesTestCase):
         for room, result, (name, options, text, reported, fallback) in zip(rooms, results, self.CASES):
             with self.subTest(name):
                 length = utf16_len(reported)
-                asked = MAX_READ_UNITS if "huge" in options else length
+                asked = read_wparam(MAX_READ_UNITS if "huge" in options else length)
                 table = [
                     expect("EM_SETSEL", via="sent", wparam=0, lparam=ALL_BITS),
                     expect("EM_REPLACESEL", via="sent", wparam=1, text=text),
                     expect("WM_GETTEXTLENGTH", via="sent", wparam=0, lparam=0),
                 ]
                 if length:
-                    table.append(expect("WM_GETTEXT", via="sent", wparam=asked + 1, text=reported))
+                    table.append(expect("WM_GETTEXT", via="sent", wparam=asked, text=reported))
                 if fallback:
                     table.append(expect("WM_SETTEXT", via="sent", wparam=0, text=text))
                 table.append(expect("WM_COMMAND", via="posted", role="room", wparam=(EN_CHANGE << 16) | INPUT_ID,
@@ -131,12 +131,12 @@ class SetTextTest(PrimitivesTestCase):
             expect("EM_SETSEL", via="sent", wparam=0, lparam=ALL_BITS),
             expect("EM_REPLACESEL", via="sent", wparam=1, text="가족"),
             expect("WM_GETTEXTLENGTH", via="sent", result=2),
-            expect("WM_GETTEXT", via="sent", wparam=3, text="가족"),
+            expect("WM_GETTEXT", via="sent", wparam=read_wparam(2), text="가족"),
             expect("WM_COMMAND", **notify),
             expect("EM_SETSEL", via="sent", wparam=0, lparam=ALL_BITS),
             expect("EM_REPLACESEL", via="sent", wparam=1, text="x\ny"),
             expect("WM_GETTEXTLENGTH", via="sent", result=3),
-            expect("WM_GETTEXT", via="sent", wparam=4, text="x\ny"),
+            expect("WM_GETTEXT", via="sent", wparam=read_wparam(3), text="x\ny"),
             expect("WM_COMMAND", **notify),
         ])
         self.assertNoFocusEvents(s)
@@ -199,16 +199,17 @@ class ClickTest(PrimitivesTestCase):
 
 
 class GetTextTest(PrimitivesTestCase):
-    CASES = [  # name, room options, text returned, WM_GETTEXT wParam (None: no WM_GETTEXT)
-        ("placeholder reads as empty", "placeholder", "", 7),
-        ("placeholder and a space", 'draft="%s "' % PLACEHOLDER, PLACEHOLDER + " ", 8),
-        ("placeholder's first word", 'draft="%s"' % PLACEHOLDER[:3], PLACEHOLDER[:3], 4),
-        ("placeholder with a line break", 'draft="%s\\n"' % PLACEHOLDER, PLACEHOLDER + "\r\n", 9),
+    CASES = [  # name, room options, text returned, length reported (None: no WM_GETTEXT)
+        ("placeholder reads as empty", "placeholder", "", 6),
+        ("placeholder and a space", 'draft="%s "' % PLACEHOLDER, PLACEHOLDER + " ", 7),
+        ("placeholder's first word", 'draft="%s"' % PLACEHOLDER[:3], PLACEHOLDER[:3], 3),
+        ("placeholder with a line break", 'draft="%s\\n"' % PLACEHOLDER, PLACEHOLDER + "\r\n", 8),
         ("empty box", "", "", None),
-        ("lines", 'draft="a\\nb\\rc"', "a\r\nb\r\nc", 8),
-        ("length near 2**63", 'huge=0x7FFFFFFFFFFFFFFF draft="small"', "small", MAX_READ_UNITS + 1),
-        ("length 100000000", 'huge=100000000 draft="big"', "big", MAX_READ_UNITS + 1),
-        ("length just under the cap", 'huge=1048575 draft="n"', "n", MAX_READ_UNITS),
+        ("lines", 'draft="a\\nb\\rc"', "a\r\nb\r\nc", 7),
+        ("lines counted once", 'draft="a\\nb\\rc" length=break_once', "a\r\nb\r\nc", 5),
+        ("length near 2**63", 'huge=0x7FFFFFFFFFFFFFFF draft="small"', "small", MAX_READ_UNITS),
+        ("length 100000000", 'huge=100000000 draft="big"', "big", MAX_READ_UNITS),
+        ("length just under the cap", 'huge=1048575 draft="n"', "n", MAX_READ_UNITS - 1),
     ]
 
     def test_reads(self):
@@ -222,7 +223,7 @@ class GetTextTest(PrimitivesTestCase):
                 self.assertEqual((result["null"], result["text"], result["len"]), (0, text, utf16_len(text)))
                 table = [expect("WM_GETTEXTLENGTH", via="sent", wparam=0, lparam=0)]
                 if asked is not None:
-                    table.append(expect("WM_GETTEXT", via="sent", wparam=asked))
+                    table.append(expect("WM_GETTEXT", via="sent", wparam=read_wparam(asked)))
                 assert_traffic(self, self.traffic(s, mark, box), table)
         self.assertNoFocusEvents(s)
 

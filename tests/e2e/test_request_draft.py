@@ -9,6 +9,7 @@ Run with CHATDRAFT_WINEPREFIX and CHATDRAFT_WIN_BUILD set:
     python3 -m unittest -v test_request_draft
 """
 
+import json
 import os
 import sys
 import unittest
@@ -17,8 +18,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (Standin, assert_traffic, chatdraft_exe, expect, poke,  # noqa: E402
                      prefix_from_env)
-from harness.requests import (ambiguous_room_doc, crlf, draft_exists_doc, run_request,  # noqa: E402
-                              success_doc, write_mismatch_doc)
+from harness.requests import (KAKAO_LOCKED, ambiguous_room_doc, crlf, draft_exists_doc,  # noqa: E402
+                              read_wparam, run_request, success_doc, write_mismatch_doc)
 
 WM_COMMAND = 0x0111
 VK_RETURN = 0x0D
@@ -44,7 +45,7 @@ def read_box(box_text):
         return [expect("WM_GETTEXTLENGTH", via="sent", result=0)]
     n = units(box_text)
     return [expect("WM_GETTEXTLENGTH", via="sent", result=n),
-            expect("WM_GETTEXT", via="sent", wparam=n + 1, result=n, text=box_text)]
+            expect("WM_GETTEXT", via="sent", wparam=read_wparam(n), result=n, text=box_text)]
 
 
 def write_box(room, text, box_after, fallback=False):
@@ -302,13 +303,136 @@ class UnnamedRequestTest(RequestCase):
 class CrowdTest(RequestCase):
     SCENARIO = 'room "Crowd" draft="mine"\nrooms 40 "Crowd %d"'
 
-    def test_candidate_table_holds_the_first_32_rooms_found(self):
+    def test_full_table_keeps_the_best_match(self):
         # Scanned newest first: "Crowd 40" down to "Crowd 9" (80 each) fill the
-        # table; "Crowd" itself (95) comes later and is dropped, so all tie.
+        # table before "Crowd" itself (95) comes; it takes the place of one.
+        crowd = self.s.room("Crowd")
         run, events = self.request({"room": "Crowd", "message": "m", "force": True})
-        self.assertEqual(ambiguous_room_doc(80, ["Crowd %d" % n for n in range(40, 8, -1)]), run.raw)
+        self.assertEqual(success_doc("draft_written", "Crowd", 95, crowd.hwnd, crowd.input,
+                                     previous="mine", written="m", remaining="m"), run.raw)
+        self.assertOnlyRoomTouched(events, crowd)
+
+
+class LeftOutTest(RequestCase):
+    """A room is never chosen while a better match was left out of the table:
+    by its 32 places, or because its input box was not recognised."""
+    SCENARIO = "\n".join([
+        'room "Team Alpha"',
+        'room "Team Alpha Ops"',
+        'rooms 31 "Weekly Team Alpha %d"',     # 40 each, above both in z-order
+        'room "Project Beta" input=ChatInputBox',
+        'room "Project Beta Ops"',
+    ])
+
+    def test_exact_room_below_a_full_table_gets_the_message(self):
+        alpha = self.s.room("Team Alpha")
+        run, events = self.request({"room": "Team Alpha", "message": "secret", "send": True})
+        self.assertEqual(success_doc("sent", "Team Alpha", 95, alpha.hwnd, alpha.input,
+                                     previous="", written="secret"), run.raw)
+        self.assertEqual([("Team Alpha", "secret")],
+                         [(e["room"], e["text"]) for e in events if e.name == "send"])
+        self.assertOnlyRoomTouched(events, alpha)
+
+    def test_best_match_without_an_input_box_is_no_reason_to_take_a_weaker_one(self):
+        for request in ({"room": "Project Beta", "message": "secret", "send": True},
+                        {"room": "Project Beta", "message": "draft"}):
+            with self.subTest(send=request.get("send", False)):
+                run, events = self.request(request)
+                self.assertEqual(ambiguous_room_doc(80, ["Project Beta Ops"]), run.raw)
+                self.assertUntouched(events)
+
+
+class RequestReaderTest(RequestCase):
+    """Texts that the reader once took for keys, and characters beyond U+FFFF
+    written as escape pairs: the stand-in's log shows where each message went."""
+    SCENARIO = "\n".join(['room "Draft only"', 'room "x"', 'room "A"', 'room "Family"',
+                          'room "Work"', 'room "Birthday"'])
+
+    def sent_to(self, events):
+        return [(e["room"], e["text"]) for e in events if e.name == "send"]
+
+    def test_a_value_equal_to_a_key_name_is_no_key(self):
+        room = self.s.room("Draft only")
+        run, events = self.request(b'{"room":"Draft only","message":"send","close_after":true}')
+        self.assertEqual(success_doc("draft_written", "Draft only", 95, room.hwnd, room.input,
+                                     previous="", written="send", remaining="send"), run.raw)
+        self.assertEqual([], self.sent_to(events))
+        run, events = self.request(b'{"message":"room","tab":"x","room":"A","send":true}')
+        self.assertEqual("sent", run.doc["status"])
+        self.assertEqual([("A", "room")], self.sent_to(events))
+        self.assertOnlyRoomTouched(events, self.s.room("A"))
+
+    def test_top_level_member_wins_over_a_nested_key(self):
+        run, events = self.request(b'{"reply_to":{"room":"Family","id":7},"room":"Work",'
+                                   b'"message":"quarterly numbers","send":true}')
+        self.assertEqual(("sent", "Work"), (run.doc["status"], run.doc["room_title"]))
+        self.assertEqual([("Work", "quarterly numbers")], self.sent_to(events))
+        self.assertOnlyRoomTouched(events, self.s.room("Work"))
+
+    def test_escape_pair_is_one_character(self):
+        # What Python's json.dumps writes by default.
+        request = json.dumps({"room": "Birthday", "message": "Happy birthday \U0001F382", "send": True})
+        self.assertIn("\\ud83c\\udf82", request)
+        run, events = self.request(request.encode("ascii"))
+        self.assertEqual([("Birthday", "Happy birthday \U0001F382")], self.sent_to(events))
+        self.assertEqual("Happy birthday \U0001F382", run.doc["written_text"])
+
+
+class ExactTest(RequestCase):
+    """With `exact`, a send needs a title equal to the name asked for."""
+    SCENARIO = "\n".join(['room "이수진"', 'room "Team Alpha\u200b"', 'room "김민지"', 'room "김민"'])
+
+    def test_prefix_room_is_refused_with_exact_and_sent_to_without(self):
+        # Only "이수진" begins with "이수"; a look-alike title (a zero-width
+        # space at its end) only begins with "Team Alpha": both score 80.
+        for name, title in (("이수", "이수진"), ("Team Alpha", "Team Alpha\u200b")):
+            with self.subTest(name):
+                room = self.s.room(title)
+                request = {"room": name, "message": "hello", "send": True}
+                run, events = self.request(dict(request, exact=True))
+                self.assertEqual(ambiguous_room_doc(80, [title]), run.raw)
+                self.assertUntouched(events)
+                run, events = self.request(request)
+                self.assertEqual(success_doc("sent", title, 80, room.hwnd, room.input,
+                                             previous="", written="hello"), run.raw)
+
+    def test_equal_title_is_sent_to_beside_longer_ones(self):
+        room = self.s.room("김민")
+        run, events = self.request({"room": "김민", "message": "hi", "send": True, "exact": True})
+        self.assertEqual(success_doc("sent", "김민", 95, room.hwnd, room.input, previous="",
+                                     written="hi"), run.raw)
+        self.assertOnlyRoomTouched(events, room)
+
+
+class LineBreakCountTest(RequestCase):
+    """A box that counts a line break as one unit when asked for its length, as
+    a RichEdit can, still has its whole draft read, kept and appended to."""
+    SCENARIO = "\n".join(['room "Counted once" draft="line1\\nline2" length=break_once',
+                          'room "Counted again" draft="line1\\nline2" length=break_once'])
+
+    def test_append_keeps_the_whole_draft(self):
+        room = self.s.room("Counted once")
+        run, events = self.request({"room": "Counted once", "message": "msg", "append": True})
+        joined = "line1\r\nline2\r\nmsg"
+        self.assertEqual(success_doc("draft_written", "Counted once", 95, room.hwnd, room.input,
+                                     previous="line1\r\nline2", written=joined, remaining=joined),
+                         run.raw)
+        self.assertEqual(joined, poke("gettextn", room.input, 100, prefix=self.prefix)[0]["text"])
+
+    def test_draft_exists_shows_the_whole_draft(self):
+        run, events = self.request({"room": "Counted again", "message": "line1\r\nline"})
+        self.assertEqual(draft_exists_doc("Counted again", "line1\r\nline2"), run.raw)
+
+
+class LockedTest(RequestCase):
+    """A chat room titled like the main window, above it in z-order, must not
+    hide the lock view of the real main window."""
+    SCENARIO = 'lock visible\nonline hidden\nroom "카카오톡"\nroom "Team Alpha"'
+
+    def test_locked_client_is_not_missed(self):
+        run, events = self.request({"room": "Team Alpha", "message": "hello", "send": True})
+        self.assertEqual(KAKAO_LOCKED, run.raw)
         self.assertUntouched(events)
-        self.assertEqual("mine", self.box_text(self.s.room("Crowd")))
 
 
 class DraftRulesTest(RequestCase):
@@ -399,6 +523,7 @@ class WriteMismatchTest(RequestCase):
     SCENARIO = "\n".join([
         'room "Mangled"',
         'room "Hidden text" draft="before"',
+        'room "Will not empty" draft="my draft" writes=ignored',
         # Each stops reading its queue for 3 s, 50 ms after chatdraft's first
         # read: between the write and the readback 100 ms later.
         'rooms 3 "Frozen %d" hang=input:50 hang_for=3000',
@@ -424,6 +549,13 @@ class WriteMismatchTest(RequestCase):
                                        + read_box(box_after))
                 self.assertOnlyRoomTouched(events, room)
                 self.assertEqual(box_after, self.box_text(room))
+
+    def test_clear_that_leaves_text_is_no_clear(self):
+        room = self.s.room("Will not empty")
+        run, events = self.request({"room": "Will not empty", "clear": True, "close_after": True})
+        self.assertEqual(write_mismatch_doc("Will not empty", "my draft"), run.raw)
+        self.assertEqual("my draft", self.box_text(room))
+        self.assertEqual([], [e for e in events if e.name == "closed"])
 
     def test_box_that_stops_answering_after_the_write_is_a_mismatch(self):
         message = "will it stick"

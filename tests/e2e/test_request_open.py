@@ -284,6 +284,46 @@ class SearchBoxTest(OpenRoomTestCase):
 
 # ---- chat-list tabs -------------------------------------------------------------
 
+class ExactOpenTest(OpenRoomTestCase):
+    """With `exact`, opening goes on past rooms whose titles only begin with
+    the name; such a room stays open, as any new room scoring 70 or more."""
+
+    def test_search_steps_past_a_prefix_room_to_the_exact_one(self):
+        s = self.start('search "김민" "김민지" "김민"\n')
+        mark = s.mark()
+        run = self.run_request(room="김민", message="hello", send=True, exact=True)
+        room = s.room("김민")
+        self.assertSuccess(run, room, opened=True, status="sent")
+        self.assertEqual(95, run.doc["match_score"])
+        assert_traffic(self, self.story(s, mark), [
+            expect("search", query="김민", results=2),
+            expect("opened", room="김민지", how="search"),
+            expect("search_next", index=1),
+            expect("search_open", index=1, room="김민"),
+            expect("opened", room="김민", how="search", hwnd=room.hwnd)])
+        self.assertWrittenInto(s, mark, room, "hello")
+        self.assertEqual([("김민", "hello")], [(e["room"], e["text"]) for e in s.find(
+            lambda e: e.name == "send", since=mark)])
+        self.assertEqual([], s.messages(since=mark, name="WM_CLOSE"))
+        self.assertNoFocusChange(s)
+
+    def test_without_exact_the_first_prefix_room_is_taken(self):
+        s = self.start('search "김민" "김민지" "김민"\n')
+        mark = s.mark()
+        run = self.run_request(room="김민", message="hello")
+        self.assertSuccess(run, s.room("김민지"), opened=True)
+        self.assertEqual([], s.find(lambda e: e.name == "search_next", since=mark))
+
+    def test_tab_rows_are_tried_until_the_exact_room(self):
+        s = self.start('search_box absent\ntab "업무" "김민지" "" "김민"\n')
+        mark = s.mark()
+        run = self.run_request(room="김민", tab="업무", message="hello", send=True, exact=True)
+        self.assertSuccess(run, s.room("김민"), opened=True, status="sent")
+        rows = [e["row"] for e in s.find(lambda e: e.name in ("row", "row_empty"), since=mark)]
+        self.assertEqual([0, 1, 2], rows)
+        self.assertNoFocusChange(s)
+
+
 class TabTest(OpenRoomTestCase):
     SCENARIO = "\n".join([
         "search_box absent",

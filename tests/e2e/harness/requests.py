@@ -137,3 +137,13 @@ def write_mismatch_doc(room_title, written_text):
 def crlf(text):
     """A text as a Wine RichEdit reports it: every line break as CR LF."""
     return text.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n")
+
+
+MAX_READ_UNITS = 1048576
+
+
+def read_wparam(reported):
+    """WM_GETTEXT's wParam for a box that reported `reported` units: room for
+    two units per reported one (a line break counted once may come back as
+    CR LF), within the cap, and the terminator."""
+    return min(2 * reported, MAX_READ_UNITS) + 1
