@@ -50,8 +50,10 @@ def _run_quiet(args, env, timeout):
                    stderr=subprocess.DEVNULL, timeout=timeout, check=True)
 
 
-def ensure_prefix(path):
-    """Create a private headless prefix at `path` unless one is there already."""
+def ensure_prefix(path, headless=True):
+    """Create a private prefix at `path` unless one is there already: headless
+    (Wine's null graphics driver), or else with Wine's own choice, the X11
+    driver on $DISPLAY."""
     path = os.path.abspath(path)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path + ".lock", "w") as lock:
@@ -60,10 +62,18 @@ def ensure_prefix(path):
             env = wine_env(path)
             loader = wine_loader()
             _run_quiet([loader, "wineboot", "-i"], env, _PREFIX_BOOT_TIMEOUT)
-            _run_quiet([loader, "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics",
-                        "/d", "null", "/f"], env, 60)
+            if headless:
+                _run_quiet([loader, "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics",
+                            "/d", "null", "/f"], env, 60)
             _run_quiet([wineserver(), "-w"], env, _PREFIX_BOOT_TIMEOUT)
     return path
+
+
+def start_wineserver(prefix, preexec_fn=None):
+    """A persistent wineserver for `prefix`, as our child: SIGINT to its id ends
+    it and every Wine process of the prefix, as `wineserver -k` would."""
+    return subprocess.Popen([wineserver(), "-f", "-p"], env=wine_env(prefix), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=preexec_fn)
 
 
 def prefix_from_env():

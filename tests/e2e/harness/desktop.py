@@ -1,0 +1,187 @@
+"""A headless X desktop with a window manager, and a person's window on it.
+
+    desktop = Desktop().start()      # Xvfb on a free display, openbox, xev as "person"
+    desktop.focus_person()           # the person's window holds the focus
+    desktop.active_window(), desktop.focus_outs(), desktop.window_name(wid)
+    desktop.stop()
+
+Every process is a child of the test process, ended by its id in stop(), and
+asked by the kernel to end should the test process die first. start() raises
+DesktopUnavailable, with the reason, when a tool is missing or Xvfb cannot
+start.
+"""
+
+import ctypes
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+TOOLS = ("Xvfb", "openbox", "xev", "xprop", "xdotool")
+START_TIMEOUT = 15.0
+X_TOOL_TIMEOUT = 10.0
+# The window manager's defaults as Debian ships them, not a user's own.
+OPENBOX_CONFIG = "/etc/xdg/openbox/rc.xml"
+PR_SET_PDEATHSIG = 1
+
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+class DesktopUnavailable(Exception):
+    pass
+
+
+def die_with_parent(sig):
+    """A preexec_fn: the child gets `sig` when the test process ends, so a
+    killed test leaves no display, window manager or wineserver behind."""
+    return lambda: _libc.prctl(PR_SET_PDEATHSIG, sig, 0, 0, 0)
+
+
+def end_process(proc, sig=signal.SIGTERM, timeout=10.0):
+    """End one child we started, by its id, and reap it."""
+    if proc is None:
+        return
+    if proc.poll() is None:
+        proc.send_signal(sig)
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def _wait_until(check, what, timeout=START_TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise DesktopUnavailable("%s within %.0f s" % (what, timeout))
+        time.sleep(0.05)
+
+
+class Desktop:
+    def __init__(self):
+        self.dir = None
+        self.display = None
+        self.person = None
+        self.procs = []
+        self._xev_out = None
+
+    # ------------------------------------------------------------ processes
+
+    def start(self):
+        missing = [t for t in TOOLS if not shutil.which(t)]
+        if missing:
+            raise DesktopUnavailable("not installed: %s (scripts/install_deps.sh installs "
+                                     "xvfb, openbox, x11-utils and xdotool)" % ", ".join(missing))
+        self.dir = tempfile.mkdtemp(prefix="desktop-")
+        try:
+            self._start_xvfb()
+            self._start_openbox()
+            self._start_person()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def _spawn(self, args, sig, **kwargs):
+        kwargs.setdefault("stdout", subprocess.DEVNULL)
+        proc = subprocess.Popen(args, env=self.env(), stdin=subprocess.DEVNULL,
+                                preexec_fn=die_with_parent(sig), **kwargs)
+        self.procs.append((proc, sig))
+        return proc
+
+    def _start_xvfb(self):
+        # -displayfd: Xvfb picks a free display itself and writes its number once it serves.
+        read_end, write_end = os.pipe()
+        log = open(os.path.join(self.dir, "xvfb.log"), "wb")
+        try:
+            self._spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                         "-nolisten", "tcp"], signal.SIGTERM, pass_fds=(write_end,), stderr=log)
+        finally:
+            os.close(write_end)
+            log.close()
+        with os.fdopen(read_end, "rb") as reader:
+            ready, _, _ = select.select([reader], [], [], START_TIMEOUT)
+            number = reader.readline().strip() if ready else b""
+        if not number.isdigit():
+            with open(os.path.join(self.dir, "xvfb.log"), "r", encoding="utf-8", errors="replace") as f:
+                said = [line.strip() for line in f if line.strip(" (EE)\n")]
+            raise DesktopUnavailable("Xvfb did not start: %s" % (" / ".join(said[-2:]) or "no display number"))
+        self.display = ":" + number.decode()
+
+    def _start_openbox(self):
+        args = ["openbox"] + (["--config-file", OPENBOX_CONFIG] if os.path.isfile(OPENBOX_CONFIG) else [])
+        self._spawn(args, signal.SIGTERM, stderr=subprocess.DEVNULL)
+        _wait_until(lambda: "window id #" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+                    "openbox did not come up")
+
+    def _start_person(self):
+        # xev reports the focus changes of its window on standard output, line by line.
+        self._xev_out = os.path.join(self.dir, "person.xev")
+        with open(self._xev_out, "wb") as out:
+            self._spawn(["xev", "-name", "person", "-event", "focus"], signal.SIGTERM,
+                        stdout=out, stderr=subprocess.DEVNULL)
+        first = _wait_until(lambda: re.search(r"Outer window is (0x[0-9a-f]+)", self._xev_text()),
+                            "xev showed no window")
+        self.person = int(first.group(1), 16)
+        self.focus_person()
+
+    def stop(self):
+        """End xev, openbox and Xvfb (newest first), by their ids; idempotent."""
+        while self.procs:
+            proc, sig = self.procs.pop()
+            end_process(proc, sig)
+        if self.dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
+            self.dir = None
+
+    def env(self):
+        env = dict(os.environ)
+        if self.display:
+            env["DISPLAY"] = self.display
+        return env
+
+    # ------------------------------------------------------------ X queries
+
+    def x(self, *args):
+        """Run an X tool on this display; its standard output, empty when it fails."""
+        result = subprocess.run(args, env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=X_TOOL_TIMEOUT)
+        return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else ""
+
+    def active_window(self):
+        """The window the window manager names active (_NET_ACTIVE_WINDOW); 0 for none."""
+        found = re.search(r"window id # (0x[0-9a-f]+)", self.x("xprop", "-root", "_NET_ACTIVE_WINDOW"))
+        return int(found.group(1), 16) if found else 0
+
+    def keyboard_focus(self):
+        """The window that gets the keys typed now (the X input focus)."""
+        found = self.x("xdotool", "getwindowfocus", "-f").strip()
+        return int(found) if found.isdigit() else 0
+
+    def window_name(self, wid):
+        return self.x("xdotool", "getwindowname", str(wid)).strip() if wid else ""
+
+    def focus_person(self):
+        self.x("xdotool", "windowactivate", "--sync", str(self.person))
+        if self.active_window() != self.person:
+            raise AssertionError("the person's window did not get the focus (active: %#x)"
+                                 % self.active_window())
+
+    def _xev_text(self):
+        with open(self._xev_out, "r", encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def focus_outs(self):
+        """How many times the person's window has lost the focus so far."""
+        return self._xev_text().count("FocusOut event")
+
+    def windows_named(self, name):
+        return [int(w) for w in self.x("xdotool", "search", "--name", name).split()]
