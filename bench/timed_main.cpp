@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "front.h"
+#include "command.h"
 #include "stopwatch.h"
 
 int main(int argc, char** argv) {

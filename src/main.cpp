@@ -1,3 +1,3 @@
-#include "front.h"
+#include "command.h"
 
 int main(int argc, char** argv) { return chatdraft_main(argc, argv); }

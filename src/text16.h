@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -53,4 +54,9 @@ inline void text16_copy(WCHAR* dst, const WCHAR* src, size_t max_units) {
             ++n;
         }
     dst[n] = 0;
+}
+
+// A zero-filled buffer of `units` units, freed with free; null without memory.
+[[nodiscard]] inline WCHAR* text16_alloc(size_t units) {
+    return static_cast<WCHAR*>(calloc(units, sizeof(WCHAR)));
 }

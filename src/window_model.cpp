@@ -1,19 +1,10 @@
 #include "window_model.h"
 
-#include <cstdlib>
-
-#include "control.h"
-#include "front.h"
+#include "match.h"
 #include "text16.h"
 
 namespace {
 
-constexpr int kNormalTitleUnits = 512;
-constexpr int kNormalQueryUnits = 256;
-constexpr int32_t kRoomFullScore = 95;
-constexpr int32_t kResolvedFullScore = 100;
-constexpr int32_t kPrefixPenalty = 15;
-constexpr int32_t kWeakScore = 40;
 constexpr int32_t kNoQueryScore = 100;
 
 constexpr WCHAR kOnlineViewName[] = W16("OnlineMainView");
@@ -29,15 +20,6 @@ constexpr WCHAR kRichEdit20Class[] = W16("RichEdit20W");
 void read_class_name(HWND hwnd, WCHAR (&buffer)[kClassUnits]) {
     for (WCHAR& unit : buffer) unit = 0;
     GetClassNameW(hwnd, buffer, kClassUnits - 1);
-}
-
-bool is_blank_unit(WCHAR c) { return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20; }
-
-// True when needle (non-empty) occurs in hay as a contiguous run of units.
-bool text16_contains(const WCHAR* hay, const WCHAR* needle) {
-    for (size_t i = 0; hay[i]; ++i)
-        if (text16_starts_with(hay + i, needle)) return true;
-    return false;
 }
 
 // The child fields: only direct children of the chat list view count, so
@@ -96,18 +78,6 @@ void drop_candidate(room_match_set* set, int32_t index) {
     note_left_out(set, set->candidates[index].score);
     for (int32_t i = index; i + 1 < set->count; ++i) set->candidates[i] = set->candidates[i + 1];
     --set->count;
-}
-
-void write_probe_room(FILE* out, const room_candidate* room) {
-    WCHAR* draft = get_edit_text_alloc(room->input_hwnd);
-    fprintf(out, "{\"hwnd\":%llu,\"input_hwnd\":%llu,\"title\":", hwnd_number(room->hwnd),
-            hwnd_number(room->input_hwnd));
-    write_json_escaped(out, room->title);
-    fputs(",\"draft\":", out);
-    static constexpr WCHAR empty[] = {0};
-    write_json_escaped(out, draft ? draft : empty);
-    fputs("}", out);
-    free(draft);
 }
 
 }  // namespace
@@ -219,40 +189,6 @@ bool consider_main_window(HWND hwnd, main_window_info* info) {
     return !shows_login_view(info);
 }
 
-// ---- room title matching ----------------------------------------------------
-
-void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity) {
-    int stored = 0;
-    for (size_t i = 0; src[i] && stored < capacity - 1; ++i) {
-        if (is_blank_unit(src[i])) continue;
-        dst[stored++] = ascii_lower16(src[i]);
-    }
-    dst[stored] = 0;
-}
-
-int32_t score_one_query(const WCHAR* normalized_title, const WCHAR* query, int32_t full_score) {
-    if (text16_empty(query)) return 0;
-    WCHAR normal[kNormalQueryUnits];
-    normalize_room_str(query, normal, kNormalQueryUnits - 1);
-    if (normal[0] == 0) return 0;
-    if (text16_equal(normalized_title, normal)) return full_score;
-    size_t title_len = text16_len(normalized_title);
-    size_t query_len = text16_len(normal);
-    if (query_len < title_len && text16_starts_with(normalized_title, normal))
-        return normalized_title[query_len] == ',' ? kWeakScore : full_score - kPrefixPenalty;
-    return text16_contains(normalized_title, normal) ? kWeakScore : 0;
-}
-
-int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* resolved_name) {
-    if (text16_empty(title)) return 0;
-    WCHAR normal[kNormalTitleUnits];
-    normalize_room_str(title, normal, kNormalTitleUnits - 1);
-    if (normal[0] == 0) return 0;
-    int32_t by_room = score_one_query(normal, room, kRoomFullScore);
-    int32_t by_resolved = score_one_query(normal, resolved_name, kResolvedFullScore);
-    return by_room > by_resolved ? by_room : by_resolved;
-}
-
 // ---- open chat window scan ----------------------------------------------------
 
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
@@ -350,21 +286,3 @@ void find_main_and_chat_windows(main_window_info* info, room_match_set* set) {
     enum_client_windows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
 }
 
-// ---- probe report -------------------------------------------------------------
-
-int run_probe(FILE* out) {
-    main_window_info info{};
-    room_match_set set{};
-    find_main_and_chat_windows(&info, &set);
-    const char* state = detect_login_state(&info);
-    fprintf(out,
-            "{\"status\":\"ok\",\"main_hwnd\":%llu,\"kakao_pid\":%lu,\"login_state\":\"%s\","
-            "\"open_rooms\":[",
-            hwnd_number(info.main_hwnd), static_cast<unsigned long>(info.kakao_pid), state);
-    for (int32_t i = 0; i < set.count; ++i) {
-        if (i > 0) fputc(',', out);
-        write_probe_room(out, &set.candidates[i]);
-    }
-    fputs("]}\n", out);
-    return 0;
-}

@@ -1,9 +1,9 @@
-// The chat client's windows: main window and login state, room title
-// matching, the scan of open chat room windows, and the probe report.
+// The chat client's windows as chatdraft finds them: the main window, its
+// views and the login state; the open chat room windows matching a request,
+// with their input boxes, ranked best first.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -61,10 +61,6 @@ void record_main_window(HWND hwnd, main_window_info* info);
 bool consider_main_window(HWND hwnd, main_window_info* info);
 const char* detect_login_state(const main_window_info* info);
 
-void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity);
-int32_t score_one_query(const WCHAR* normalized_title, const WCHAR* query, int32_t full_score);
-int32_t compute_match_score(const WCHAR* title, const WCHAR* room, const WCHAR* resolved_name);
-
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
 BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
 // Takes a top-level window with the given title into the table when it is a
@@ -103,5 +99,3 @@ void scan_chat_windows(room_match_set* set);
 // Both of the above in one pass over the top-level windows, unsorted: the
 // first main window with its views, and the chat room windows in scan order.
 void find_main_and_chat_windows(main_window_info* info, room_match_set* set);
-
-int run_probe(FILE* out);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "front.h"
+#include "documents.h"
 
 namespace {
 

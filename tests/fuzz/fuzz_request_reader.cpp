@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "front.h"
+#include "request.h"
 
 namespace {
 

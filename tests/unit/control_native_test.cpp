@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "control.h"
+#include "documents.h"
+#include "draft.h"
+#include "edit_box.h"
+#include "open_room.h"
 #include "stream_capture.h"
 
 namespace {
@@ -145,7 +148,7 @@ TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambig
         req.exact = r.exact;
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string expected =
-            capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, set.get()); });
+            capture_stream([&](FILE* out) { write_ambiguous_room(set.get(), out); });
         EXPECT_EQ(selection_doc(set.get(), req) == expected, r.ambiguous) << r.name;
         EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
                   std::string::npos) << r.name;
@@ -162,7 +165,7 @@ TEST(select_room_and_write_draft, unnamed_request_never_sends) {
         req.send = send;
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string ambiguous =
-            capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, set.get()); });
+            capture_stream([&](FILE* out) { write_ambiguous_room(set.get(), out); });
         EXPECT_EQ(selection_doc(set.get(), req) == ambiguous, send) << "send " << send;
     }
 }

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "front.h"
+#include "documents.h"
+#include "draft.h"
 #include "stream_capture.h"
 #include "window_model.h"
 
@@ -77,7 +78,7 @@ constexpr char kAmbiguousText[] =
 
 TEST(AmbiguousRoomDocument, ListsEveryCandidateInSetOrder) {
     room_match_set set = three_candidates();
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, &set); });
+    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
     EXPECT_EQ(std::string(kAmbiguousHead) + "95" + kAmbiguousText +
                   "\"Team A\",\"Team \\\"A\\\" 2\",\"\xED\x8C\x80 A\\\\b\"]}\n",
               doc);
@@ -88,7 +89,7 @@ TEST(AmbiguousRoomDocument, TopScoreIsTheFirstCandidates) {
     room_match_set set = three_candidates();
     set.candidates[0].score = 40;
     set.count = 1;
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, &set); });
+    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
     EXPECT_EQ(std::string(kAmbiguousHead) + "40" + kAmbiguousText + "\"Team A\"]}\n", doc);
 }
 
@@ -101,7 +102,7 @@ TEST(AmbiguousRoomDocument, FullTableOfThirtyTwo) {
         set.candidates[i].score = 80;
     }
     set.count = kMaxCandidates;
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, &set); });
+    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
     std::string list;
     for (int i = 0; i < kMaxCandidates; ++i)
         list += std::string(i ? "," : "") + "\"r" + static_cast<char>('a' + i % 26) +

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "front.h"
+#include "command.h"
 
 namespace {
 

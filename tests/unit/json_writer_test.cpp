@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "front.h"
+#include "documents.h"
 #include "stream_capture.h"
 
 namespace {

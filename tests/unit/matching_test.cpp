@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "match.h"
 #include "window_model.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "front.h"
+#include "request.h"
 
 namespace {
 

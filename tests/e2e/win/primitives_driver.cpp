@@ -28,7 +28,7 @@
 #include <io.h>
 #include <string>
 
-#include "control.h"
+#include "edit_box.h"
 #include "text16.h"
 
 namespace {

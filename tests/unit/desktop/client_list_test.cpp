@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "control.h"
+#include "open_room.h"
 #include "desktop/fake_desktop.h"
 #include "text16.h"
 #include "window_model.h"

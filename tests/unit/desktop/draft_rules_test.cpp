@@ -6,7 +6,9 @@
 
 #include <memory>
 
-#include "control.h"
+#include "documents.h"
+#include "draft.h"
+#include "edit_box.h"
 #include "desktop/fake_desktop.h"
 #include "stream_capture.h"
 

@@ -4,7 +4,8 @@
 
 #include <memory>
 
-#include "control.h"
+#include "documents.h"
+#include "open_room.h"
 #include "desktop/fake_desktop.h"
 #include "stream_capture.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "control.h"
+#include "edit_box.h"
 #include "desktop/fake_desktop.h"
 
 namespace {

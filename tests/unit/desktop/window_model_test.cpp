@@ -8,6 +8,7 @@
 
 #include "desktop/fake_desktop.h"
 #include "stream_capture.h"
+#include "probe.h"
 #include "window_model.h"
 
 namespace {
