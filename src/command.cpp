@@ -11,6 +11,7 @@
 #include "open_room.h"
 #include "probe.h"
 #include "request.h"
+#include "result_file.h"
 #include "text16.h"
 #include "window_model.h"
 
@@ -38,30 +39,6 @@ static char* read_file_alloc(const char* path, size_t* size_read) {
     if (text && size > 0) *size_read = fread(text, 1, static_cast<size_t>(size), in);
     fclose(in);
     return text;
-}
-
-// The output path with ".tmp" appended, never cut, so it can never name the
-// output file itself.
-static char* temp_path_alloc(const char* output_path) {
-    size_t size = strlen(output_path) + 5;
-    char* path = static_cast<char*>(malloc(size));
-    if (path) snprintf(path, size, "%s.tmp", output_path);
-    return path;
-}
-
-// The complete document is closed, then renamed over the output path in one
-// step, so the path always holds the previous document or the new one. A
-// document that could not be written whole (a full disk) replaces nothing and
-// is removed; one that cannot be renamed stays under the temporary name. Both
-// are failures: the caller finds no new document under the output path.
-[[nodiscard]] static bool finish_result_file(FILE* out, const char* temp_path,
-                                             const char* output_path) {
-    const bool written = fflush(out) == 0 && ferror(out) == 0;
-    if (fclose(out) != 0 || !written) {
-        DeleteFileA(temp_path);
-        return false;
-    }
-    return MoveFileExA(temp_path, output_path, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 // Everything between the main-window search and the last document piece.
@@ -97,29 +74,22 @@ static int run_request_mode(const char* request_path, const char* output_path) {
         free_request(&req);
         return kExitMisuse;
     }
-    char* temp_path = temp_path_alloc(output_path);
-    FILE* out = temp_path ? fopen(temp_path, "wb") : nullptr;
+    result_file file{};
     int rc = kExitMisuse;
-    if (out) {
-        serve_request(&req, out);
-        rc = finish_result_file(out, temp_path, output_path) ? kExitOk : kExitMisuse;
+    if (open_result_file(output_path, &file)) {
+        serve_request(&req, file.out);
+        rc = finish_result_file(&file) ? kExitOk : kExitMisuse;
     }
-    free(temp_path);
     free_request(&req);
     return rc;
 }
 
 static int run_probe_mode(const char* output_path) {
     if (!output_path) return run_probe(stdout);
-    char* temp_path = temp_path_alloc(output_path);
-    FILE* out = temp_path ? fopen(temp_path, "wb") : nullptr;
-    int rc = kExitMisuse;
-    if (out) {
-        rc = run_probe(out);
-        if (!finish_result_file(out, temp_path, output_path)) rc = kExitMisuse;
-    }
-    free(temp_path);
-    return rc;
+    result_file file{};
+    if (!open_result_file(output_path, &file)) return kExitMisuse;
+    const int rc = run_probe(file.out);
+    return finish_result_file(&file) ? rc : kExitMisuse;
 }
 
 int chatdraft_main(int argc, char** argv) {

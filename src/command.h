@@ -1,5 +1,5 @@
-// The command: its line, its two modes (probe and request), and the result
-// file written under a temporary name and renamed over the output.
+// The command: its line and its two modes, probe and request, each ending
+// in one result file.
 #pragma once
 
 // The whole program: argument handling, both modes, exit code 0 or 2.
