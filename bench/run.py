@@ -201,13 +201,21 @@ def run_command_once(case, exes, standin, work):
     if case.reset:
         case.reset(standin)
     args = [exes["command"], *case.command, "--prefix", standin.prefix, "--exe", exes["chatdraft"]]
-    started = time.perf_counter()
-    r = subprocess.run(args, env=wine_env(standin.prefix), cwd=work, stdin=subprocess.DEVNULL,
-                       capture_output=True, timeout=RUN_TIMEOUT)
-    ms = (time.perf_counter() - started) * 1000.0
-    if r.returncode != 0:
-        raise RuntimeError("chatdraft %r exited with %d: %r" % (case.command, r.returncode, r.stderr))
-    case.check(json.loads(r.stdout.decode("utf-8")), standin)
+    # Timed as timed_run times the exe: output into files, a blocking wait.
+    with tempfile.TemporaryFile(dir=work) as out, tempfile.TemporaryFile(dir=work) as err:
+        started = time.perf_counter()
+        proc = subprocess.Popen(args, env=wine_env(standin.prefix), cwd=work,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+        watchdog.start()
+        rc = proc.wait()
+        ms = (time.perf_counter() - started) * 1000.0
+        watchdog.cancel()
+        out.seek(0)
+        err.seek(0)
+        if rc != 0:
+            raise RuntimeError("chatdraft %r exited with %d: %r" % (case.command, rc, err.read()))
+        case.check(json.loads(out.read().decode("utf-8")), standin)
     return ms
 
 
