@@ -40,6 +40,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import Standin, ensure_prefix, poke, wine_env, wine_loader  # noqa: E402
 
 REQUEST_TARGET_MS = 5.0
+COMMAND_TARGET_MS = 3.0    # what the chatdraft command may add to the exe it runs
 PROBE32_TARGET_MS = 15.0
 SIZE_TARGET = 300 * 1024
 RUN_TIMEOUT = 30.0
@@ -54,7 +55,7 @@ END_SEARCH_MS = 80         # after the click that ends the search
 
 class Case:
     def __init__(self, name, waits, target, args=None, request=None, check=None, reset=None,
-                 settle=None):
+                 settle=None, command=None, versus=None):
         self.name = name
         self.sleeps = list(waits)   # the fixed sleeps on this path, in ms
         self.waits = sum(self.sleeps)
@@ -64,6 +65,8 @@ class Case:
         self.check = check          # check(doc, standin) raises on a wrong result
         self.reset = reset          # reset(standin) before each run, not timed
         self.settle = settle        # settle(standin, doc) after each run, not timed
+        self.command = command      # arguments of the chatdraft command, which runs instead
+        self.versus = versus        # the case run directly that the command is measured against
         self.times = []
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
         self.baseline_times = []    # the same from the --baseline build
@@ -114,12 +117,15 @@ def scenarios():
     draft = "draft_written, open room"
     return [
         ("", [floor_case(), probe_case(0, PROBE32_TARGET_MS)]),
-        ('room "Draft room"\nroom "Send room"\nroom "Exists room" draft="old draft"\n'
+        ('room "Draft room"\nroom "Command room"\nroom "Send room"\nroom "Exists room" draft="old draft"\n'
          'room "Twin room"\nroom "Twin room"\n',
          [floor_case(), probe_case(5, PROBE32_TARGET_MS),
           Case(draft, [READBACK_MS], REQUEST_TARGET_MS,
                request={"room": "Draft room", "message": "hello"},
                check=expect_status("draft_written"), reset=empty_input("Draft room")),
+          Case("draft_written through the command", [READBACK_MS], COMMAND_TARGET_MS,
+               command=["draft", "Command room", "hello", "--json"], versus=draft,
+               check=expect_status("draft_written"), reset=empty_input("Command room")),
           Case("sent, open room", [READBACK_MS, SEND_POLL_MS], REQUEST_TARGET_MS,
                request={"room": "Send room", "message": "hello", "send": True},
                check=expect_status("sent")),
@@ -190,6 +196,29 @@ def run_once(case, exe, exes, standin, work):
     return ms, stderr, sent
 
 
+def run_command_once(case, exes, standin, work):
+    """The chatdraft command, from spawn to exit, on the same exe and prefix."""
+    if case.reset:
+        case.reset(standin)
+    args = [exes["command"], *case.command, "--prefix", standin.prefix, "--exe", exes["chatdraft"]]
+    # Timed as timed_run times the exe: output into files, a blocking wait.
+    with tempfile.TemporaryFile(dir=work) as out, tempfile.TemporaryFile(dir=work) as err:
+        started = time.perf_counter()
+        proc = subprocess.Popen(args, env=wine_env(standin.prefix), cwd=work,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+        watchdog.start()
+        rc = proc.wait()
+        ms = (time.perf_counter() - started) * 1000.0
+        watchdog.cancel()
+        out.seek(0)
+        err.seek(0)
+        if rc != 0:
+            raise RuntimeError("chatdraft %r exited with %d: %r" % (case.command, rc, err.read()))
+        case.check(json.loads(out.read().decode("utf-8")), standin)
+    return ms
+
+
 def in_process_ms(stderr):
     words = stderr.split()
     if "in_process_ms" not in words[:-1]:
@@ -198,6 +227,9 @@ def in_process_ms(stderr):
 
 
 def run_case(case, exes, standin, work):
+    if case.command is not None:
+        case.times.append(run_command_once(case, exes, standin, work))
+        return
     if case.target is None:
         ms, stderr, _ = run_once(case, exes["floor"], exes, standin, work)
         case.times.append(ms)
@@ -328,6 +360,16 @@ def table(measured, exe_size, baseline):
                 continue
             med = statistics.median(case.times)
             q1, q3 = quartiles(case.times)
+            if case.versus is not None:
+                direct = statistics.median(next(c for c in cases if c.name == case.versus).times)
+                overhead = med - direct
+                verdict = "< %g over the exe: %s" % (case.target, "ok" if overhead < case.target else "OVER")
+                if overhead >= case.target:
+                    failures.append(case.name)
+                rows.append("| %s | %.1f | %.1f-%.1f | %.1f | %.1f | %d | %.1f | %s | | | | | | | |"
+                            % (case.name, med, q1, q3, min(case.times), floor, case.waits, overhead,
+                               verdict))
+                continue
             over = verdict = inner_over = ""
             split = " | | | | |"
             inner = "%.1f" % statistics.median(case.inner_times)
@@ -369,6 +411,8 @@ def main():
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--build", default=os.path.join(root, "build", "windows"))
     parser.add_argument("--prefix", default=os.path.join(root, "build", "bench-prefix"))
+    parser.add_argument("--command", default=os.path.join(root, "build", "command", "cli", "chatdraft"),
+                        help="the chatdraft command (the package preset's build)")
     parser.add_argument("--only", help="measure only the cases whose names contain this text")
     parser.add_argument("--baseline", help="another Windows build whose chatdraft_timed.exe "
                         "runs beside this one's, for a before-and-after column")
@@ -378,6 +422,7 @@ def main():
             "floor": os.path.join(build, "bench", "floor.exe"),
             "timed": os.path.join(build, "bench", "chatdraft_timed.exe"),
             "costs": os.path.join(build, "bench", "costs.exe"),
+            "command": os.path.abspath(opts.command),
             "standin": os.path.join(build, "standin", "standin.exe")}
     if opts.baseline:
         exes["baseline"] = os.path.join(os.path.abspath(opts.baseline), "bench",
@@ -392,7 +437,9 @@ def main():
     try:
         for scenario, cases in scenarios():
             if opts.only:
-                cases = [c for c in cases if c.target is None or opts.only in c.name]
+                wanted = {c.name for c in cases if opts.only in c.name}
+                wanted |= {c.versus for c in cases if c.name in wanted and c.versus}
+                cases = [c for c in cases if c.target is None or c.name in wanted]
                 if len(cases) == 1:
                     continue
             measured.append((cases, measure(scenario, cases, opts.runs, exes, prefix, work)))

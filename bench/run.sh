@@ -9,6 +9,9 @@ build=${CHATDRAFT_WIN_BUILD:-build/windows}
 prefix=${CHATDRAFT_BENCH_PREFIX:-build/bench-prefix}
 cmake --preset windows -B "$build" >/dev/null
 cmake --build "$build" -j2 >/dev/null
+# The chatdraft command as the package builds it, for its row.
+cmake --preset package >/dev/null
+cmake --build --preset package -j2 >/dev/null
 fresh=0
 [ -f "$prefix/system.reg" ] || fresh=1
 python3 bench/run.py --build "$build" --prefix "$prefix" "$@" && rc=0 || rc=$?

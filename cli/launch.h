@@ -1,0 +1,39 @@
+// One run of chatdraft.exe: the lock, a private folder, the exe in its own
+// process group under a time-out, and the clean-up on every way out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct wine_setup;
+
+struct launch_spec {
+    std::vector<std::string> args;  // after the exe: "--probe out.json" or "req.json out.json"
+    std::string request;            // written to req.json when not empty
+    bool take_lock = false;         // one draft per prefix at a time
+    double timeout_seconds = 0;     // for the lock and the run together
+};
+
+enum class launch_end {
+    setup_failed,  // nothing was started; *error says why
+    lock_busy,     // another draft held the prefix for the whole time-out
+    timed_out,     // the exe's process group was killed
+    exited,        // the exe ended by itself: see exit_code / signal
+};
+
+struct launch_result {
+    launch_end end = launch_end::setup_failed;
+    int exit_code = -1;      // the exe's, when it exited
+    int signal = 0;          // the signal that ended it, when one did
+    bool has_document = false;
+    std::string document;    // out.json's bytes
+    std::string wine_log;    // what Wine and the exe wrote on their standard streams
+    std::string error;
+};
+
+// The name of the result file in the run's folder.
+extern const char kResultName[];
+
+// Runs the exe once. A SIGINT, SIGTERM or SIGHUP meanwhile kills the exe's
+// group, removes the folder, and ends this process by the same signal.
+launch_result launch_exe(const wine_setup& setup, const launch_spec& spec);

@@ -1,0 +1,3 @@
+#include "command.h"
+
+int main(int argc, char** argv) { return cli_main(argc, argv); }

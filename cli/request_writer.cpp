@@ -1,0 +1,146 @@
+#include "request_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "command.h"
+
+namespace {
+
+// Length of the UTF-8 sequence at s[i], or 0 when it is not a valid one:
+// no overlong forms, no surrogates, nothing above U+10FFFF.
+size_t utf8_sequence_length(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return 1;
+    size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) n = 2;
+    else if (lead == 0xE0) n = 3, low = 0xA0;
+    else if (lead == 0xED) n = 3, high = 0x9F;
+    else if (lead >= 0xE1 && lead <= 0xEF) n = 3;
+    else if (lead == 0xF0) n = 4, low = 0x90;
+    else if (lead == 0xF4) n = 4, high = 0x8F;
+    else if (lead >= 0xF1 && lead <= 0xF3) n = 4;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+void append_flag(std::string* out, const char* key, bool set) {
+    if (!set) return;
+    *out += '"';
+    *out += key;
+    *out += "\":true,";
+}
+
+void append_member(std::string* out, const char* key, const std::string& value) {
+    *out += '"';
+    *out += key;
+    *out += "\":";
+    append_json_string(out, value);
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+const char* text_fault(const std::string& text) {
+    if (text.find('\0') != std::string::npos) return "holds a NUL byte";
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = utf8_sequence_length(text, i);
+        if (n == 0) return "is not valid UTF-8";
+        i += n;
+    }
+    return nullptr;
+}
+
+bool is_tab_name(const std::string& name) {
+    for (const char* tab : {"전체", "안읽음", "가족", "업무", "교사"})
+        if (name == tab) return true;
+    return false;
+}
+
+void append_json_string(std::string* out, const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    *out += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': *out += "\\\""; break;
+        case '\\': *out += "\\\\"; break;
+        case '\n': *out += "\\n"; break;
+        case '\r': *out += "\\r"; break;
+        case '\t': *out += "\\t"; break;
+        default:
+            if (byte < 0x20) {
+                *out += "\\u00";
+                *out += hex[byte >> 4];
+                *out += hex[byte & 0xF];
+            } else {
+                *out += c;
+            }
+        }
+    }
+    *out += '"';
+}
+
+// chatdraft.exe takes each key's first quoted occurrence anywhere in the file
+// and the value after the next colon. So the flags come first (a name that
+// reads "send" further on can never be taken for one), every string key but
+// the message is written even when empty (the exe treats an empty one as
+// absent), and the message comes last: no text can then stand in front of a
+// key it names. One case is left: a resolved name ending in "message would be
+// found before the message key, and the room's name read as the message.
+std::string request_json(const command_line& cmd, std::string* fault) {
+    if (cmd.message && (cmd.resolved_name.value_or("") == "message" ||
+                        ends_with(cmd.resolved_name.value_or(""), "\"message"))) {
+        *fault = "--resolved-name cannot end in \"message\" when a message is given";
+        return "";
+    }
+    std::string json = "{";
+    append_flag(&json, "send", cmd.send);
+    append_flag(&json, "exact", cmd.send && !cmd.allow_prefix);
+    append_flag(&json, "append", cmd.append);
+    append_flag(&json, "clear", cmd.clear);
+    append_flag(&json, "force", cmd.force);
+    append_flag(&json, "close_after", cmd.close_after);
+    append_member(&json, "ui_mode", cmd.strict_open_only ? "strict_open_only" : "");
+    json += ',';
+    append_member(&json, "tab", cmd.tab.value_or(""));
+    json += ',';
+    append_member(&json, "resolved_name", cmd.resolved_name.value_or(""));
+    json += ',';
+    append_member(&json, "room", cmd.room);
+    if (cmd.message) {
+        json += ',';
+        append_member(&json, "message", *cmd.message);
+    }
+    json += "}\n";
+    return json;
+}
+
+bool read_message(int fd, std::string* message, std::string* error) {
+    char buffer[65536];
+    message->clear();
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *error = std::string("cannot read the message from standard input: ") + strerror(errno);
+            return false;
+        }
+        if (memchr(buffer, 0, static_cast<size_t>(n))) {
+            *error = "MESSAGE holds a NUL byte";
+            return false;
+        }
+        message->append(buffer, static_cast<size_t>(n));
+    }
+}

@@ -1,0 +1,28 @@
+// The request file the command hands to chatdraft.exe, and the checks on the
+// texts that go into it.
+#pragma once
+
+#include <string>
+
+struct command_line;
+
+// Null when the text can go into a request; otherwise why it cannot
+// ("is not valid UTF-8", "holds a NUL byte").
+const char* text_fault(const std::string& text);
+
+// The five chat-list tab names the client has, in the order of its tab strip.
+bool is_tab_name(const std::string& name);
+
+// Appends the text as a JSON string: raw UTF-8, with only the quote, the
+// backslash and control characters escaped.
+void append_json_string(std::string* out, const std::string& text);
+
+// The request for a draft command, keys in a fixed order (see the .cpp for
+// why that order). Empty when a name could be misread as a key by
+// chatdraft.exe's reader; *fault then says which.
+std::string request_json(const command_line& cmd, std::string* fault);
+
+// Reads everything from fd (standard input for MESSAGE "-"). Stops at the
+// first NUL byte, which no message may hold. False with *error set on a read
+// error or a NUL.
+bool read_message(int fd, std::string* message, std::string* error);

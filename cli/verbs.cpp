@@ -1,0 +1,109 @@
+// The verbs: each checks what it needs, runs chatdraft.exe once, and prints.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "command.h"
+#include "launch.h"
+#include "locate.h"
+#include "request_writer.h"
+#include "summary.h"
+
+using nlohmann::json;
+
+namespace {
+
+int report_unknown(const launch_result& run, double timeout_seconds) {
+    if (run.end == launch_end::timed_out) {
+        char seconds[32];
+        snprintf(seconds, sizeof seconds, "%g", timeout_seconds);
+        fail(kExitUnknown, std::string("no result within ") + seconds +
+                               " s; chatdraft.exe was stopped. The outcome is unknown: "
+                               "look with 'chatdraft probe' before trying again");
+    } else if (run.signal) {
+        fail(kExitUnknown, "chatdraft.exe was killed by signal " + std::to_string(run.signal) +
+                               ": the outcome is unknown");
+    } else {
+        fail(kExitUnknown, "chatdraft.exe ended with exit code " + std::to_string(run.exit_code) +
+                               (run.has_document ? "" : " and no result") + ": the outcome is unknown");
+    }
+    if (!run.wine_log.empty()) fprintf(stderr, "%s", run.wine_log.c_str());
+    return kExitUnknown;
+}
+
+// The parsed document of a run that ended well, or a code other than
+// kExitDone: the run's own set-up failure, or an unknown outcome.
+int finished_document(const launch_result& run, double timeout_seconds, json* doc) {
+    if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
+    if (run.end == launch_end::lock_busy)
+        return fail(kExitMisuse, "another draft to this prefix went on for the whole time-out; "
+                                 "nothing was done");
+    if (run.end != launch_end::exited || run.exit_code != 0 || !run.has_document)
+        return report_unknown(run, timeout_seconds);
+    *doc = json::parse(run.document, nullptr, false);
+    if (doc->is_discarded() || !doc->is_object()) {
+        fail(kExitUnknown, "chatdraft.exe wrote a result that is not a JSON object");
+        return kExitUnknown;
+    }
+    return kExitDone;
+}
+
+// Prints the exact bytes: a caller that reads --json gets the exe's document.
+void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
+
+bool locate(const command_line& cmd, wine_setup* setup, int* code) {
+    std::string error;
+    if (locate_wine(cmd, setup, &error)) return true;
+    *code = fail(kExitMisuse, error);
+    return false;
+}
+
+}  // namespace
+
+int run_probe(const command_line& cmd) {
+    if (cmd.json && cmd.titles) return fail(kExitMisuse, "--json and --titles exclude each other");
+    wine_setup setup;
+    int code = kExitMisuse;
+    if (!locate(cmd, &setup, &code)) return code;
+    launch_spec spec;
+    spec.args = {"--probe", kResultName};
+    spec.timeout_seconds = cmd.timeout_seconds;
+    const launch_result run = launch_exe(setup, spec);
+    json doc;
+    if ((code = finished_document(run, cmd.timeout_seconds, &doc)) != kExitDone) return code;
+    if (cmd.json)
+        print_document(run.document);
+    else if (cmd.titles)
+        print_probe_titles(stdout, doc);
+    else
+        print_probe_summary(stdout, doc);
+    return kExitDone;
+}
+
+int run_draft(const command_line& given) {
+    command_line cmd = given;
+    std::string error;
+    if (cmd.message_from_stdin) {
+        if (!read_message(STDIN_FILENO, &*cmd.message, &error)) return fail(kExitMisuse, error);
+        if (const char* fault = text_fault(*cmd.message))
+            return fail(kExitMisuse, std::string("MESSAGE ") + fault);
+    }
+    const std::string request = request_json(cmd, &error);
+    if (request.empty()) return fail(kExitMisuse, error);
+    wine_setup setup;
+    int code = kExitMisuse;
+    if (!locate(cmd, &setup, &code)) return code;
+    launch_spec spec;
+    spec.args = {"req.json", kResultName};
+    spec.request = request;
+    spec.take_lock = true;
+    spec.timeout_seconds = cmd.timeout_seconds;
+    const launch_result run = launch_exe(setup, spec);
+    json doc;
+    if ((code = finished_document(run, cmd.timeout_seconds, &doc)) != kExitDone) return code;
+    if (cmd.json)
+        print_document(run.document);
+    else
+        print_result_summary(stdout, doc);
+    return exit_code_for_result(doc);
+}

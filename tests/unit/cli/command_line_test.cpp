@@ -1,0 +1,88 @@
+// The command line: each option becomes one request key, in the writer's
+// fixed order, and misuse is refused before anything runs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "request_writer.h"
+
+namespace {
+
+constexpr char kNoKeys[] = R"("ui_mode":"","tab":"","resolved_name":"",)";
+
+// The request of a draft command line, or "error: ..." on misuse.
+std::string parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "chatdraft");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    command_line cmd;
+    std::string error;
+    if (!parse_command_line(static_cast<int>(args.size()), argv.data(), &cmd, &error))
+        return "error: " + error;
+    if (cmd.message_from_stdin) return "stdin";
+    if (cmd.verb->run != run_draft) return cmd.verb->name;
+    std::string json = request_json(cmd, &error);
+    return json.empty() ? "error: " + error : json.substr(0, json.size() - 1);
+}
+
+struct row {
+    std::vector<std::string> args;
+    std::string expected;
+};
+
+TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
+    const std::string plain = std::string("{") + kNoKeys + R"("room":"R","message":"M"})";
+    const row rows[] = {
+        {{"draft", "R", "M"}, plain},
+        {{"draft", "R"}, std::string("{") + kNoKeys + R"("room":"R"})"},
+        {{"draft", "", "M"}, std::string("{") + kNoKeys + R"("room":"","message":"M"})"},
+        {{"--send", "draft", "R", "M"}, R"({"send":true,"exact":true,)" + plain.substr(1)},
+        {{"draft", "R", "M", "--send", "--allow-prefix"}, R"({"send":true,)" + plain.substr(1)},
+        {{"draft", "R", "M", "--append", "--clear", "--force", "--close-after"},
+         R"({"append":true,"clear":true,"force":true,"close_after":true,)" + plain.substr(1)},
+        {{"draft", "R", "M", "--strict-open-only", "-t", "업무", "--resolved-name", "R full"},
+         R"({"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
+        {{"draft", "--tab=가족", "R", "M"},
+         R"({"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "-t교사", "R", "M"},
+         R"({"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "R", "--", "-M --send"},
+         std::string("{") + kNoKeys + R"("room":"R","message":"-M --send"})"},
+        {{"draft", "--", "--R", "-"}, "stdin"},
+        {{"draft", "R", "-"}, "stdin"},
+        {{"--prefix", "/p", "probe", "--timeout", "2.5", "--exe=/e"}, "probe"},
+        {{"probe", "--json"}, "probe"},
+    };
+    for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
+}
+
+TEST(CommandLine, MisuseIsRefused) {
+    const row rows[] = {
+        {{}, "error: no verb given: use probe or draft"},
+        {{"send", "R"}, "error: no verb 'send': use probe or draft"},
+        {{"draft"}, "error: draft needs ROOM"},
+        {{"draft", "R", "M", "extra"}, "error: draft: too many operands"},
+        {{"probe", "R"}, "error: probe: too many operands"},
+        {{"probe", "--send"}, "error: --send is not an option of probe"},
+        {{"draft", "R", "--titles"}, "error: --titles is not an option of draft"},
+        {{"draft", "R", "--sned"}, "error: unknown option '--sned'"},
+        {{"draft", "R", "-x"}, "error: unknown option '-x'"},
+        {{"draft", "R", "-t"}, "error: option '-t' needs a value"},
+        {{"draft", "R", "-t", "Work"}, "error: no chat-list tab 'Work': use 전체, 안읽음, 가족, 업무 or 교사"},
+        {{"probe", "--timeout", "0"}, "error: --timeout takes a number of seconds above 0, not '0'"},
+        {{"probe", "--timeout=-1"}, "error: --timeout takes a number of seconds above 0, not '-1'"},
+        {{"probe", "--timeout", "inf"}, "error: --timeout takes a number of seconds above 0, not 'inf'"},
+        {{"probe", "--timeout", "5s"}, "error: --timeout takes a number of seconds above 0, not '5s'"},
+        {{"draft", "R\xff", "M"}, "error: ROOM is not valid UTF-8"},
+        {{"draft", "R", "M\xc0\x80"}, "error: MESSAGE is not valid UTF-8"},
+        {{"draft", "R", "M", "--resolved-name", "\xed\xa0\x80"}, "error: --resolved-name is not valid UTF-8"},
+        {{"draft", "R", "M", "--resolved-name", "message"},
+         "error: --resolved-name cannot end in \"message\" when a message is given"},
+    };
+    for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
+}
+
+}  // namespace
