@@ -16,7 +16,7 @@ namespace {
 enum option_id : unsigned {
     opt_json, opt_titles, opt_send, opt_append, opt_force, opt_clear, opt_tab,
     opt_resolved_name, opt_close_after, opt_strict_open_only, opt_allow_prefix,
-    opt_prefix, opt_exe, opt_timeout, opt_help, opt_version,
+    opt_prefix, opt_exe, opt_timeout, opt_help, opt_version, opt_dump, opt_redact,
 };
 
 constexpr unsigned bit(option_id id) { return 1u << id; }
@@ -33,6 +33,7 @@ constexpr unsigned kDraftOptions =
 constexpr verb_entry kVerbs[] = {
     {"probe", bit(opt_json) | bit(opt_titles), 0, 0, run_probe},
     {"draft", kDraftOptions, 1, 2, run_draft},
+    {"doctor", bit(opt_json) | bit(opt_dump) | bit(opt_redact), 0, 0, run_doctor},
 };
 
 #define LONG_OPTION(name, arg, id) {name, arg, nullptr, kLongBase + (id)}
@@ -53,6 +54,8 @@ const option kLongOptions[] = {
     LONG_OPTION("timeout", required_argument, opt_timeout),
     LONG_OPTION("help", no_argument, opt_help),
     LONG_OPTION("version", no_argument, opt_version),
+    LONG_OPTION("dump", required_argument, opt_dump),
+    LONG_OPTION("redact", no_argument, opt_redact),
     {nullptr, 0, nullptr, 0},
 };
 #undef LONG_OPTION
@@ -60,6 +63,7 @@ const option kLongOptions[] = {
 const char kUsage[] =
     "Usage: chatdraft probe [--json | --titles] [OPTION]...\n"
     "  or:  chatdraft draft ROOM [MESSAGE | -] [OPTION]...\n"
+    "  or:  chatdraft doctor [--json | --dump FILE [--redact]] [OPTION]...\n"
     "  or:  chatdraft --help | --version\n";
 
 const char kHelp[] =
@@ -71,6 +75,8 @@ const char kHelp[] =
     "  probe                 show the client's state and the open rooms with their drafts\n"
     "  draft ROOM [MESSAGE]  write MESSAGE into the input box of the room ROOM; MESSAGE\n"
     "                        - reads it from standard input, exactly as it comes\n"
+    "  doctor                check what chatdraft finds of the client, one line an item:\n"
+    "                        ok, or missing and what that costs\n"
     "\n"
     "Options of draft:\n"
     "      --send            press Enter after writing and confirm that the box emptied;\n"
@@ -85,8 +91,14 @@ const char kHelp[] =
     "      --close-after     close the room window afterwards\n"
     "      --strict-open-only  never open a room that is not open\n"
     "\n"
-    "Options of probe and draft:\n"
-    "      --json            print chatdraft.exe's result document, exactly\n"
+    "Options of doctor:\n"
+    "      --dump=FILE       write the client's whole window tree to FILE instead; it\n"
+    "                        holds the rooms' names and the lengths of their drafts\n"
+    "      --redact          with --dump, every title and text replaced by as many x\n"
+    "\n"
+    "Options of every verb:\n"
+    "      --json            print chatdraft.exe's result document (doctor: the\n"
+    "                        inspector's), exactly\n"
     "      --titles          (probe) print the open rooms' titles, one a line\n"
     "      --prefix=DIR      the Wine prefix the client runs in\n"
     "      --exe=PATH        the chatdraft.exe (or chatdraft32.exe) to run\n"
@@ -104,13 +116,15 @@ const char kHelp[] =
     "                prefix's running wineserver, whatever this command's TMPDIR is\n"
     "  exe           --exe, else ../lib/chatdraft/ beside this command, else the\n"
     "                build tree: chatdraft32.exe under wine for a 32-bit prefix,\n"
-    "                chatdraft.exe under wine64 for a 64-bit one\n"
+    "                chatdraft.exe under wine64 for a 64-bit one; doctor runs\n"
+    "                chatdraft_inspect.exe (or chatdraft_inspect32.exe) beside it\n"
     "\n"
     "Drafts to one prefix take turns: draft waits for another draft's run to end.\n"
     "\n"
     "Exit status:\n"
-    "  0  draft_written, cleared or sent; a probe\n"
-    "  1  an error document (DRAFT_EXISTS, AMBIGUOUS_ROOM ...): nothing was sent\n"
+    "  0  draft_written, cleared or sent; a probe; doctor found all it looks for\n"
+    "  1  an error document (DRAFT_EXISTS, AMBIGUOUS_ROOM ...): nothing was sent;\n"
+    "     doctor found something missing\n"
     "  2  misuse or set-up failure: the client was not touched\n"
     "  3  send_unconfirmed: the message may have been sent\n"
     "  4  outcome unknown: time-out, or chatdraft.exe failed after it started\n"
@@ -159,6 +173,8 @@ bool apply_option(unsigned id, const char* value, command_line* cmd, std::string
     case opt_version: cmd->version = true; return true;
     case opt_prefix: cmd->prefix = value; return true;
     case opt_exe: cmd->exe = value; return true;
+    case opt_dump: cmd->dump = value; return true;
+    case opt_redact: cmd->redact = true; return true;
     case opt_resolved_name: return take_text("--resolved-name", value, &cmd->resolved_name, error);
     case opt_tab:
         if (!is_tab_name(value)) {
@@ -185,12 +201,12 @@ const char* option_name(unsigned id) {
 bool check_verb(const std::vector<std::string>& operands, unsigned seen, command_line* cmd,
                 std::string* error) {
     if (operands.empty()) {
-        *error = "no verb given: use probe or draft";
+        *error = "no verb given: use probe, draft or doctor";
         return false;
     }
     cmd->verb = find_verb(operands[0]);
     if (!cmd->verb) {
-        *error = "no verb '" + operands[0] + "': use probe or draft";
+        *error = "no verb '" + operands[0] + "': use probe, draft or doctor";
         return false;
     }
     const unsigned foreign = seen & ~(cmd->verb->options | kGlobalOptions);

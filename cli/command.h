@@ -6,8 +6,8 @@
 #include <string>
 
 // Exit codes; the README and the man page carry the same table.
-constexpr int kExitDone = 0;       // "draft_written", "cleared", "sent"; a probe
-constexpr int kExitRefused = 1;    // an error document: nothing was sent
+constexpr int kExitDone = 0;       // "draft_written", "cleared", "sent"; a probe; a sound doctor
+constexpr int kExitRefused = 1;    // an error document: nothing was sent; doctor: something missing
 constexpr int kExitMisuse = 2;     // bad options or set-up; the client was not touched
 constexpr int kExitMaybeSent = 3;  // "send_unconfirmed"
 constexpr int kExitUnknown = 4;    // time-out, or chatdraft.exe failed after it started
@@ -40,6 +40,8 @@ struct command_line {
     bool allow_prefix = false;
     std::optional<std::string> tab;
     std::optional<std::string> resolved_name;
+    std::optional<std::string> dump;     // doctor: write the window tree here
+    bool redact = false;
 };
 
 // A verb: its name, the options it takes beside the global ones, how many
@@ -54,6 +56,7 @@ struct verb_entry {
 
 int run_probe(const command_line& cmd);
 int run_draft(const command_line& cmd);
+int run_doctor(const command_line& cmd);
 
 // False on misuse, with the message for standard error in *error.
 bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* error);

@@ -1,0 +1,278 @@
+// The doctor: runs chatdraft_inspect.exe, which decides with chatdraft's own
+// window model, and says what chatdraft finds of the client and what a
+// missing piece costs; or writes the client's window tree to a file.
+#include "doctor.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <vector>
+
+#include "command.h"
+#include "launch.h"
+#include "locate.h"
+#include "summary.h"
+
+using nlohmann::json;
+
+namespace {
+
+// One line of the checklist.
+struct check {
+    bool ok;
+    std::string item;    // what chatdraft needs
+    std::string detail;  // what was found, or what its absence costs
+};
+
+std::string text_of(const json& doc, const char* name) {
+    const auto it = doc.find(name);
+    return it != doc.end() && it->is_string() ? it->get<std::string>() : "";
+}
+
+unsigned long long number_of(const json& doc, const char* name) {
+    const auto it = doc.find(name);
+    return it != doc.end() && it->is_number_unsigned() ? it->get<unsigned long long>() : 0;
+}
+
+const json& array_of(const json& doc, const char* name) {
+    static const json none = json::array();
+    const auto it = doc.find(name);
+    return it != doc.end() && it->is_array() ? *it : none;
+}
+
+// A view of the main window: found, and visible.
+struct view_state {
+    bool found = false;
+    bool visible = false;
+};
+
+view_state view(const json& doc, const char* name) {
+    for (const json& v : array_of(doc, "views"))
+        if (text_of(v, "view") == name)
+            return {number_of(v, "hwnd") != 0, v.value("visible", false)};
+    return {};
+}
+
+size_t count_kind(const json& doc, const char* kind) {
+    size_t n = 0;
+    for (const json& w : array_of(doc, "client_windows")) n += text_of(w, "kind") == kind;
+    return n;
+}
+
+std::string class_list(const json& classes) {
+    std::string out;
+    for (const json& c : classes)
+        if (c.is_string()) out += (out.empty() ? "" : ", ") + c.get<std::string>();
+    return out.empty() ? "none" : out;
+}
+
+std::string other_window_classes(const json& doc) {
+    json classes = json::array();
+    for (const json& w : array_of(doc, "other_windows")) classes.push_back(text_of(w, "class"));
+    return class_list(classes);
+}
+
+check client_check(const json& doc, const std::string& where) {
+    const unsigned long long pid = number_of(doc, "client_pid");
+    const std::string image = text_of(doc, "client_image");
+    if (!pid)
+        return {false, "client", "no KakaoTalk.exe and no window of its class in " + where +
+                                     ": is the client running in this prefix?"};
+    if (array_of(doc, "client_windows").empty())
+        return {false, "client", image + " (process " + std::to_string(pid) + ") runs in " + where +
+                                     " but has no window of class EVA_Window_Dblclk; its windows are of "
+                                     "classes " + other_window_classes(doc) +
+                                     ": the client may have renamed its classes"};
+    return {true, "client", "process " + std::to_string(pid) + (image.empty() ? "" : " (" + image + ")") +
+                                " in " + where};
+}
+
+check main_window_check(const json& doc) {
+    if (!number_of(doc, "main_hwnd"))
+        return {false, "main window", "no window titled \"카카오톡\": the login state, the search box "
+                                      "and the tabs cannot be seen; a room that is not open cannot be "
+                                      "opened (MAIN_WINDOW_NOT_FOUND)"};
+    return {true, "main window", "found"};
+}
+
+// A second window titled like the main window: a room so titled is never
+// written into, and a second client is never told apart from the first.
+check one_main_window_check(const json& doc) {
+    const size_t others = count_kind(doc, "second_main");
+    if (!others) return {true, "one main window", "no other window is titled \"카카오톡\""};
+    return {false, "one main window",
+            std::to_string(others) + " more window" + (others == 1 ? " is" : "s are") +
+                " titled \"카카오톡\": chatdraft takes the first that shows the online or lock view, "
+                "and never writes into a room so titled"};
+}
+
+check login_check(const json& doc) {
+    const std::string state = text_of(doc, "login_state");
+    if (state == "ready") return {true, "logged in", "the client is logged in"};
+    if (state == "locked")
+        return {false, "logged in", "the client shows its PIN lock: every request ends in KAKAO_LOCKED "
+                                    "until it is unlocked"};
+    if (state == "unknown")
+        return {false, "logged in", "both the online and the lock view are visible: chatdraft cannot "
+                                    "tell the state"};
+    return {false, "logged in", "neither the online nor the lock view is visible: the client is not "
+                                "logged in"};
+}
+
+check rooms_check(const json& doc) {
+    size_t with_box = 0;
+    std::string without;
+    size_t without_count = 0;
+    for (const json& room : array_of(doc, "rooms")) {
+        if (number_of(room, "input_hwnd")) {
+            ++with_box;
+            continue;
+        }
+        ++without_count;
+        without += std::string(without.empty() ? "" : "; ") + quoted(text_of(room, "title")) +
+                   " (children: " + class_list(array_of(room, "child_classes")) + ")";
+    }
+    const std::string counted = std::to_string(with_box) + " with an input box chatdraft reads and writes";
+    if (!without_count) return {true, "open rooms", counted};
+    return {false, "open rooms", counted + ", " + std::to_string(without_count) +
+                                     " without one it recognises, never written into: " + without};
+}
+
+check by_name_check(const json& doc) {
+    const view_state list = view(doc, "chat_list_view");
+    const view_state box = view(doc, "search_box");
+    const view_state results = view(doc, "search_result_list");
+    if (!list.found || !box.found)
+        return {false, "rooms opened by name",
+                std::string(list.found ? "no search box" : "no chat list view") +
+                    ": a room that is not open cannot be opened by its name"};
+    std::string detail = box.visible ? "search box found"
+                                     : "search box found, hidden (chatdraft shows it without "
+                                       "activating anything)";
+    if (!results.found)
+        return {false, "rooms opened by name",
+                detail + "; no search result list: only the first result of a search can be opened"};
+    return {true, "rooms opened by name",
+            detail + "; search result list found" +
+                (results.visible ? "" : " (hidden until a search shows results)")};
+}
+
+check by_tab_check(const json& doc) {
+    const view_state tabs = view(doc, "tab_strip");
+    const view_state rooms = view(doc, "room_list");
+    if (tabs.found && rooms.found) return {true, "rooms opened by tab", "tab strip and room list found"};
+    return {false, "rooms opened by tab",
+            std::string(!tabs.found ? "no tab strip" : "no room list") +
+                ": a room that is not open cannot be opened through a tab (-t)"};
+}
+
+// What the main window's views decide is not checked without it: its line
+// says what that costs.
+std::vector<check> checklist(const json& doc, const std::string& where) {
+    std::vector<check> checks = {client_check(doc, where)};
+    if (!checks.back().ok) return checks;
+    checks.push_back(main_window_check(doc));
+    const bool has_main = checks.back().ok;
+    if (has_main) {
+        checks.push_back(one_main_window_check(doc));
+        checks.push_back(login_check(doc));
+    }
+    checks.push_back(rooms_check(doc));
+    if (has_main) {
+        checks.push_back(by_name_check(doc));
+        checks.push_back(by_tab_check(doc));
+    }
+    return checks;
+}
+
+bool all_ok(const std::vector<check>& checks) {
+    for (const check& c : checks)
+        if (!c.ok) return false;
+    return true;
+}
+
+// The inspector beside the exe the other verbs run, for the same prefix.
+bool use_inspector(wine_setup* setup, int* code) {
+    const size_t slash = setup->exe.rfind('/');
+    const std::string name = setup->win32 ? "chatdraft_inspect32.exe" : "chatdraft_inspect.exe";
+    const std::string inspector = setup->exe.substr(0, slash + 1) + name;
+    if (access(inspector.c_str(), R_OK) == 0) {
+        setup->exe = inspector;
+        return true;
+    }
+    *code = fail(kExitMisuse, "no " + name + " beside " + setup->exe);
+    return false;
+}
+
+// The tree goes to FILE whole or not at all.
+bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
+    const std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (out && rename(temp.c_str(), path.c_str()) == 0) return true;
+    }
+    unlink(temp.c_str());
+    *error = "cannot write '" + path + "'";
+    return false;
+}
+
+int run_inspector(const command_line& cmd, const std::vector<std::string>& args, std::string* document,
+                  std::string* where) {
+    wine_setup setup;
+    std::string error;
+    if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
+    int code = kExitMisuse;
+    if (!use_inspector(&setup, &code)) return code;
+    launch_spec spec;
+    spec.args = args;
+    spec.timeout_seconds = cmd.timeout_seconds;
+    const launch_result run = launch_exe(setup, spec);
+    if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
+    if (run.end != launch_end::exited || run.exit_code != 0 || !run.has_document) {
+        if (!run.wine_log.empty()) fprintf(stderr, "%s", run.wine_log.c_str());
+        return fail(kExitMisuse, run.end == launch_end::timed_out
+                                     ? "the inspector gave no answer in time"
+                                     : "the inspector failed (exit code " + std::to_string(run.exit_code) + ")");
+    }
+    *document = run.document;
+    *where = setup.prefix;
+    return kExitDone;
+}
+
+int run_dump(const command_line& cmd) {
+    std::vector<std::string> args = {"--dump", kResultName};
+    if (cmd.redact) args.push_back("--redact");
+    std::string document, where, error;
+    if (const int code = run_inspector(cmd, args, &document, &where); code != kExitDone) return code;
+    if (!write_file(*cmd.dump, document, &error)) return fail(kExitMisuse, error);
+    const json tree = json::parse(document, nullptr, false);
+    const size_t windows = tree.is_object() ? array_of(tree, "windows").size() : 0;
+    printf("wrote %s: the client's window tree, %zu windows\n", cmd.dump->c_str(), windows);
+    if (!cmd.redact)
+        printf("it holds the rooms' names and the lengths of their drafts; --redact leaves them out\n");
+    return kExitDone;
+}
+
+}  // namespace
+
+bool print_checklist(FILE* out, const json& diagnosis, const std::string& where) {
+    const std::vector<check> checks = checklist(diagnosis, where);
+    for (const check& c : checks)
+        fprintf(out, "%-8s %s: %s\n", c.ok ? "ok" : "missing", c.item.c_str(), c.detail.c_str());
+    return all_ok(checks);
+}
+
+int run_doctor(const command_line& cmd) {
+    if (cmd.redact && !cmd.dump) return fail(kExitMisuse, "--redact goes with --dump");
+    if (cmd.dump && cmd.json) return fail(kExitMisuse, "--dump and --json exclude each other");
+    if (cmd.dump) return run_dump(cmd);
+    std::string document, where;
+    if (const int code = run_inspector(cmd, {kResultName}, &document, &where); code != kExitDone) return code;
+    const json diagnosis = json::parse(document, nullptr, false);
+    if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
+    if (!cmd.json) return print_checklist(stdout, diagnosis, where) ? kExitDone : kExitRefused;
+    fwrite(document.data(), 1, document.size(), stdout);
+    return all_ok(checklist(diagnosis, where)) ? kExitDone : kExitRefused;
+}

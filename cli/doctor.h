@@ -1,0 +1,11 @@
+// `chatdraft doctor`: what chatdraft sees of the client, as a checklist.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+// One line per item, "ok" or "missing", with what a missing item costs;
+// true when nothing is missing. `where` names the client's prefix.
+bool print_checklist(FILE* out, const nlohmann::json& diagnosis, const std::string& where);
