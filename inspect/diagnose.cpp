@@ -123,8 +123,7 @@ void write_views(FILE* out, const main_window_info& info) {
 void write_room(FILE* out, HWND hwnd, const WCHAR* title) {
     fprintf(out, "{\"hwnd\":%llu,\"title\":", hwnd_number(hwnd));
     write_json_escaped(out, title);
-    HWND input = nullptr;
-    EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
+    const HWND input = find_input_box(hwnd, nullptr);
     fprintf(out, ",\"input_hwnd\":%llu,\"input_class\":", hwnd_number(input));
     write_json_escaped(out, input ? class_name(input).text : nullptr);
     fprintf(out, ",\"input_length\":%lld,\"child_classes\":[", input ? input_length(input) : -1);

@@ -41,8 +41,7 @@ static char* read_file_alloc(const char* path, size_t* size_read) {
     return text;
 }
 
-// Everything between the main-window search and the last document piece.
-static void serve_request(const request* req, FILE* out) {
+void serve_request(const request* req, FILE* out) {
     main_window_info info{};
     room_match_set set{};
     text16_copy(set.room, req->room, kQueryUnits - 1);

@@ -63,14 +63,13 @@ bool success_test_passes(const room_match_set* set, const request* req) {
     return set->count > 0 && set->candidates[0].score >= needed;
 }
 
-
 }  // namespace
 
 // ---- the clean-up of wrong rooms ------------------------------------------------
 
 BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM param) {
     auto* existing = reinterpret_cast<existing_window_set*>(param);
-    if (!is_client_class(hwnd)) return TRUE;
+    if (class_of(hwnd, existing->classes) != window_class::client) return TRUE;
     if (existing->count < kMaxExistingWindows)
         existing->handles[existing->count++] = hwnd;
     else
@@ -86,7 +85,7 @@ BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
     if (existing->overflowed) return TRUE;
     // A window that stood before is never closed; knowing that takes no read.
     if (holds_window(existing->handles, existing->count, hwnd)) return TRUE;
-    if (!is_client_class(hwnd)) return TRUE;
+    if (class_of(hwnd, existing->classes) != window_class::client) return TRUE;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     if (existing->kakao_pid != 0 && existing->kakao_pid != pid) return TRUE;
@@ -100,9 +99,17 @@ BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+// One listing of the client's windows serves the scan and the clean-up.
 void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
-    scan_chat_windows(set);
-    enum_client_windows(cleanup_wrong_cb, reinterpret_cast<LPARAM>(existing));
+    HWND listed[kMaxClientWindows];
+    const int count = list_client_windows(listed, kMaxClientWindows);
+    if (count == kListFallBack) {
+        scan_chat_windows(set);
+        enum_client_windows(cleanup_wrong_cb, reinterpret_cast<LPARAM>(existing));
+        return;
+    }
+    scan_listed_windows(listed, count, set);
+    for (int i = 0; i < count; ++i) cleanup_wrong_cb(listed[i], reinterpret_cast<LPARAM>(existing));
 }
 
 // Nothing is written into a window chatdraft asked to close. Without a complete
@@ -121,13 +128,24 @@ void drop_closed_candidates(room_match_set* set, const existing_window_set* exis
 
 namespace {
 
+// The listing holds every window of the client's class, and windows whose
+// class differs only in case; recording those too changes nothing (the
+// clean-up passes over them either way), so when all fit no class is read.
 void record_existing_windows(const request* req, const main_window_info* info,
-                             existing_window_set* existing) {
+                             room_match_set* set, existing_window_set* existing) {
     *existing = existing_window_set{};
     existing->kakao_pid = info->kakao_pid;
+    existing->classes = &set->classes;
     text16_copy(existing->room, req->room, kQueryUnits - 1);
     text16_copy(existing->resolved_name, req->resolved_name, kQueryUnits - 1);
-    enum_client_windows(record_existing_cb, reinterpret_cast<LPARAM>(existing));
+    HWND listed[kMaxClientWindows];
+    const int count = list_client_windows(listed, kMaxClientWindows);
+    if (count < 0 || count > kMaxExistingWindows) {
+        enum_client_windows(record_existing_cb, reinterpret_cast<LPARAM>(existing));
+        return;
+    }
+    for (int i = 0; i < count; ++i) existing->handles[i] = listed[i];
+    existing->count = count;
 }
 
 bool search_box_is_shown(HWND search_box) {
@@ -206,7 +224,7 @@ bool try_tab(const request* req, const main_window_info* info, room_match_set* s
 
 }  // namespace
 
-open_result open_room_via_main_window(const request* req, const main_window_info* info,
+open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,
                                       bool* opened_new_window, FILE* out) {
     *opened_new_window = false;
@@ -221,7 +239,8 @@ open_result open_room_via_main_window(const request* req, const main_window_info
     // Without a name every new window would pass as the room and also be
     // asked to close: nothing is opened then.
     if (set->room[0] || set->resolved_name[0]) {
-        record_existing_windows(req, info, existing);
+        settle_chat_list_children(info, &set->classes);
+        record_existing_windows(req, info, set, existing);
         bool found = try_search_box(req, info, set, existing);
         if (!found) found = try_tab(req, info, set, existing);
         drop_closed_candidates(set, existing);

@@ -24,6 +24,7 @@ struct existing_window_set {
     HWND closed[kMaxClosedWindows];     // new windows asked to close
     int32_t closed_count;
     bool closed_overflowed;             // `closed` is full: every new window counts as closed
+    class_book* classes;                // the run's classes met; null: read every class
 };
 
 BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM set);
@@ -40,6 +41,6 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing);
 // Removes from the table the windows the clean-up asked to close.
 void drop_closed_candidates(room_match_set* set, const existing_window_set* existing);
 
-open_result open_room_via_main_window(const request* req, const main_window_info* info,
+open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,
                                       bool* opened_new_window, FILE* out);

@@ -12,30 +12,34 @@ constexpr WCHAR kLockViewName[] = W16("LockModeView");
 constexpr WCHAR kChatListViewName[] = W16("ChatRoomListView");
 constexpr WCHAR kRoomListName[] = W16("ChatRoomListCtrl");
 constexpr WCHAR kSearchListName[] = W16("SearchListCtrl");
-constexpr WCHAR kEditClass[] = W16("Edit");
-constexpr WCHAR kRichEdit50Class[] = W16("RICHEDIT50W");
-constexpr WCHAR kRichEdit20Class[] = W16("RichEdit20W");
-
-// Zero-filled class-name read with the limit every scan uses.
-void read_class_name(HWND hwnd, WCHAR (&buffer)[kClassUnits]) {
-    for (WCHAR& unit : buffer) unit = 0;
-    GetClassNameW(hwnd, buffer, kClassUnits - 1);
-}
+constexpr uint8_t kNamedRoomList = 1;
+constexpr uint8_t kNamedSearchList = 2;
 
 // The child fields: only direct children of the chat list view count, so
 // only their class names are read (each read is a round trip to the server).
-void record_chat_list_child(HWND hwnd, const WCHAR* text, main_window_info* info) {
-    if (!info->chat_list_view || GetParent(hwnd) != info->chat_list_view) return;
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    if (text16_equal_ascii_nocase(class_name, kEditClass))
-        info->search_box = hwnd;
-    else if (text16_equal(class_name, kClientClass))
-        info->tab_strip = hwnd;
-    else if (text16_starts_with(text, kRoomListName))
-        info->room_list = hwnd;
-    else if (text16_starts_with(text, kSearchListName))
-        info->search_result_list = hwnd;
+void settle_chat_list_child(const chat_list_child& child, main_window_info* info,
+                            class_book* book) {
+    if (GetParent(child.hwnd) != child.list_view) return;
+    const window_class found = class_of(child.hwnd, book);
+    if (found == window_class::edit)
+        info->search_box = child.hwnd;
+    else if (found == window_class::client)
+        info->tab_strip = child.hwnd;
+    else if (child.named == kNamedRoomList)
+        info->room_list = child.hwnd;
+    else if (child.named == kNamedSearchList)
+        info->search_result_list = child.hwnd;
+}
+
+void note_chat_list_child(HWND hwnd, const WCHAR* text, main_window_info* info) {
+    if (!info->chat_list_view) return;
+    if (info->unsettled_count == kMaxListChildren) settle_chat_list_children(info, nullptr);
+    chat_list_child& child = info->unsettled[info->unsettled_count++];
+    child.hwnd = hwnd;
+    child.list_view = info->chat_list_view;
+    child.named = text16_starts_with(text, kRoomListName)     ? kNamedRoomList
+                  : text16_starts_with(text, kSearchListName) ? kNamedSearchList
+                                                              : 0;
 }
 
 constexpr int kWalkOverflow = -2;
@@ -82,12 +86,6 @@ void drop_candidate(room_match_set* set, int32_t index) {
 
 }  // namespace
 
-bool is_client_class(HWND hwnd) {
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    return text16_equal(class_name, kClientClass);
-}
-
 bool holds_window(const HWND* handles, int32_t count, HWND hwnd) {
     for (int32_t i = 0; i < count; ++i)
         if (handles[i] == hwnd) return true;
@@ -131,7 +129,7 @@ BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
     WCHAR text[kViewTextUnits] = {};
     GetWindowTextW(hwnd, text, kViewTextUnits - 1);
     if (!text16_equal(text, kMainTitle)) return TRUE;
-    return consider_main_window(hwnd, info) ? TRUE : FALSE;
+    return consider_main_window(hwnd, info, nullptr) ? TRUE : FALSE;
 }
 
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
@@ -145,7 +143,7 @@ BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
     else if (text16_starts_with(text, kChatListViewName))
         info->chat_list_view = hwnd;
     else
-        record_chat_list_child(hwnd, text, info);
+        note_chat_list_child(hwnd, text, info);
     return TRUE;
 }
 
@@ -166,6 +164,13 @@ const char* detect_login_state(const main_window_info* info) {
 void find_main_window(main_window_info* info) {
     *info = main_window_info{};
     enum_client_windows(find_main_cb, reinterpret_cast<LPARAM>(info));
+    settle_chat_list_children(info, nullptr);
+}
+
+void settle_chat_list_children(main_window_info* info, class_book* book) {
+    for (int32_t i = 0; i < info->unsettled_count; ++i)
+        settle_chat_list_child(info->unsettled[i], info, book);
+    info->unsettled_count = 0;
 }
 
 void record_main_window(HWND hwnd, main_window_info* info) {
@@ -180,9 +185,9 @@ static bool shows_login_view(const main_window_info* info) {
 
 // A chat room may carry the main window's title; taking it for the main
 // window would hide the lock view of the real one.
-bool consider_main_window(HWND hwnd, main_window_info* info) {
+bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book) {
     if (shows_login_view(info)) return false;
-    if (!is_client_class(hwnd)) return true;
+    if (class_of(hwnd, book) != window_class::client) return true;
     main_window_info candidate{};
     record_main_window(hwnd, &candidate);
     if (!info->main_hwnd || shows_login_view(&candidate)) *info = candidate;
@@ -206,7 +211,7 @@ BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
     WCHAR title[kTitleUnits] = {};
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     if (text16_equal(title, kMainTitle)) {
-        consider_main_window(hwnd, pass->info);
+        consider_main_window(hwnd, pass->info, &pass->set->classes);
         return TRUE;
     }
     add_chat_candidate(hwnd, title, pass->set);
@@ -223,14 +228,13 @@ void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     }
     // Unnamed, every room scores the same: a full table cannot change.
     if (set->count >= kMaxCandidates && !named) return;
-    if (!is_client_class(hwnd)) return;
+    if (class_of(hwnd, &set->classes) != window_class::client) return;
     const int32_t weakest = set->count >= kMaxCandidates ? weakest_candidate(set) : -1;
     if (weakest >= 0 && score <= set->candidates[weakest].score) {
         note_left_out(set, score);
         return;
     }
-    HWND input = nullptr;
-    EnumChildWindows(hwnd, find_rich_cb, reinterpret_cast<LPARAM>(&input));
+    const HWND input = find_input_box(hwnd, &set->classes);
     if (!input) {
         if (named) note_left_out(set, score);
         return;
@@ -245,15 +249,18 @@ void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     ++set->count;
 }
 
-BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot) {
-    WCHAR class_name[kClassUnits];
-    read_class_name(hwnd, class_name);
-    if (text16_equal_ascii_nocase(class_name, kRichEdit50Class) ||
-        text16_equal_ascii_nocase(class_name, kRichEdit20Class)) {
-        *reinterpret_cast<HWND*>(slot) = hwnd;
-        return FALSE;
-    }
-    return TRUE;
+BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<input_search*>(param);
+    if (class_of(hwnd, search->classes) != window_class::rich_edit) return TRUE;
+    search->input = hwnd;
+    return FALSE;
+}
+
+HWND find_input_box(HWND room, class_book* classes) {
+    input_search search{classes && classes->rooms_searched > 0 ? classes : nullptr, nullptr};
+    EnumChildWindows(room, find_rich_cb, reinterpret_cast<LPARAM>(&search));
+    if (classes) ++classes->rooms_searched;
+    return search.input;
 }
 
 // An exchange sort, not a library sort: the order it leaves equal scores in
@@ -275,6 +282,13 @@ void scan_chat_windows(room_match_set* set) {
     set->count = 0;
     set->left_out_score = 0;
     enum_client_windows(find_chat_cb, reinterpret_cast<LPARAM>(set));
+    sort_matches(set);
+}
+
+void scan_listed_windows(const HWND* listed, int count, room_match_set* set) {
+    set->count = 0;
+    set->left_out_score = 0;
+    for (int i = 0; i < count; ++i) find_chat_cb(listed[i], reinterpret_cast<LPARAM>(set));
     sort_matches(set);
 }
 

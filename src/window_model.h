@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "window_class.h"
 
-constexpr int kClassUnits = 128;      // class-name buffers
 constexpr int kViewTextUnits = 256;   // window texts of the main window's views
 constexpr int kQueryUnits = 256;      // a query: at most 255 units and a terminator
 constexpr int kTitleUnits = 512;      // a room title: at most 510 units are read
@@ -15,7 +15,17 @@ constexpr int kMaxCandidates = 32;
 
 // "카카오톡": the main window's title.
 constexpr WCHAR kMainTitle[] = {0xCE74, 0xCE74, 0xC624, 0xD1A1, 0};
-constexpr WCHAR kClientClass[] = W16("EVA_Window_Dblclk");
+
+// A descendant of the main window met after the chat list view. Whether it
+// is one of the view's direct children (the search box, the tab strip, the
+// room list, the result list) is settled only when a room must be opened:
+// until then its parent and class are not read.
+struct chat_list_child {
+    HWND hwnd;
+    HWND list_view;   // the chat list view when the window was met
+    uint8_t named;    // its text begins with: 1 ChatRoomListCtrl, 2 SearchListCtrl, 0 neither
+};
+constexpr int kMaxListChildren = 64;
 
 struct main_window_info {
     HWND main_hwnd;
@@ -27,6 +37,9 @@ struct main_window_info {
     HWND tab_strip;
     HWND room_list;
     HWND search_result_list;
+    // Met but not settled yet, in the order met (the last to qualify wins).
+    chat_list_child unsettled[kMaxListChildren];
+    int32_t unsettled_count;
 };
 
 struct room_candidate {
@@ -45,24 +58,33 @@ struct room_match_set {
     // (no input box found, or beaten when the table was full); 0 for none.
     // A room is never chosen over such a window scoring as well or better.
     int32_t left_out_score;
+    class_book classes;   // the classes met in this run
 };
 
-// True when the window's class name is exactly the client's.
-bool is_client_class(HWND hwnd);
 bool holds_window(const HWND* handles, int32_t count, HWND hwnd);
 
 BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
 // Sets the main window, its owner and its views.
 void record_main_window(HWND hwnd, main_window_info* info);
-// Weighs a window of the client's class titled like the main window: the
-// first one showing the online or the lock view is the main window; only
-// when none does is the first one taken. False once the main window is sure.
-bool consider_main_window(HWND hwnd, main_window_info* info);
+// Weighs a window titled like the main window: the first one of the client's
+// class showing the online or the lock view is the main window; only when
+// none does is the first one taken. False once the main window is sure.
+bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book);
+// Sets the search box, the tab strip, the room list and the result list from
+// the windows met after the chat list view.
+void settle_chat_list_children(main_window_info* info, class_book* book);
 const char* detect_login_state(const main_window_info* info);
 
 BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
-BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM slot);
+// The search for a room's input box: the first RichEdit among its
+// descendants, in the order EnumChildWindows gives them.
+struct input_search {
+    class_book* classes;
+    HWND input;
+};
+BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM search);
+HWND find_input_box(HWND room, class_book* classes);
 // Takes a top-level window with the given title into the table when it is a
 // chat room that matches, of the client's class, and has an input box. The
 // class is read only for a title that qualifies. A full table gives its
@@ -92,10 +114,13 @@ constexpr int kListFallBack = -1;
 // match of the listing ignores case, so `proc` still checks the class.
 void enum_client_windows(WNDENUMPROC proc, LPARAM param);
 
-// Fills `info` by one pass over the top-level windows.
+// Fills `info` by one pass over the top-level windows, its views settled.
 void find_main_window(main_window_info* info);
 // Empties the table and scans again with the queries already in `set`.
 void scan_chat_windows(room_match_set* set);
+// The same over windows list_client_windows gave.
+void scan_listed_windows(const HWND* listed, int count, room_match_set* set);
 // Both of the above in one pass over the top-level windows, unsorted: the
-// first main window with its views, and the chat room windows in scan order.
+// main window with its views (the chat list's children not settled), and
+// the chat room windows in scan order.
 void find_main_and_chat_windows(main_window_info* info, room_match_set* set);

@@ -30,6 +30,8 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef uintptr_t DWORD_PTR;
 typedef unsigned long long ULONGLONG;
+typedef uint16_t ATOM;
+typedef uintptr_t ULONG_PTR;
 typedef char16_t WCHAR;
 typedef struct HWND__* HWND;
 typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
@@ -66,6 +68,8 @@ BOOL EnumWindows(WNDENUMPROC proc, LPARAM param);
 BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM param);
 HWND FindWindowExW(HWND parent, HWND after, const WCHAR* class_name, const WCHAR* title);
 int GetClassNameW(HWND hwnd, WCHAR* buffer, int max_count);
+constexpr int GCW_ATOM = -32;
+ULONG_PTR GetClassLongPtrW(HWND hwnd, int index);
 int GetWindowTextW(HWND hwnd, WCHAR* buffer, int max_count);
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* process_id);
 HWND GetParent(HWND hwnd);
@@ -97,7 +101,7 @@ static_assert(WM_MOUSEMOVE == 0x0200 && WM_LBUTTONDOWN == 0x0201);
 static_assert(WM_LBUTTONUP == 0x0202 && WM_LBUTTONDBLCLK == 0x0203);
 static_assert(EN_CHANGE == 0x0300 && MK_LBUTTON == 1 && SMTO_ABORTIFHUNG == 2);
 static_assert(VK_RETURN == 0x0D && VK_DOWN == 0x28 && SW_SHOWNOACTIVATE == 4);
-static_assert(CP_UTF8 == 65001 && MAPVK_VK_TO_VSC == 0);
+static_assert(CP_UTF8 == 65001 && MAPVK_VK_TO_VSC == 0 && GCW_ATOM == -32);
 static_assert(sizeof(WPARAM) == sizeof(void*) && sizeof(LPARAM) == sizeof(void*));
 
 // A window handle as the unsigned 64-bit number result documents print.

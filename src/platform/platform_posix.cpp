@@ -19,6 +19,7 @@ static int no_text(WCHAR* buffer, int max_count) {
 HWND FindWindowExW(HWND, HWND, const WCHAR*, const WCHAR*) { return nullptr; }
 int GetClassNameW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
 int GetWindowTextW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
+ULONG_PTR GetClassLongPtrW(HWND, int) { return 0; }
 
 DWORD GetWindowThreadProcessId(HWND, DWORD* process_id) {
     if (process_id) *process_id = 0;

@@ -207,7 +207,7 @@ TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
 
 // ---- room opening with nothing answering -------------------------------------------
 
-std::string opening_doc(const request& req, const main_window_info& info,
+std::string opening_doc(const request& req, main_window_info info,
                         room_match_set* set, open_result* result) {
     auto existing = std::make_unique<existing_window_set>();
     bool opened = true;

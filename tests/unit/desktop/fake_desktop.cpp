@@ -76,6 +76,19 @@ bool same_class_nocase(const std::u16string& a, const WCHAR* b) {
     return i == a.size() && b[i] == 0;
 }
 
+// The kind of a read of this window: by its top-level ancestor.
+read_kind kind_of(HWND hwnd) {
+    int i = index_of(hwnd);
+    if (i < 0 || i >= static_cast<int>(g_desk->windows.size())) return read_kind::top_level;
+    if (g_desk->windows[static_cast<size_t>(i)].parent < 0) return read_kind::top_level;
+    while (g_desk->windows[static_cast<size_t>(i)].parent >= 0) i = g_desk->windows[static_cast<size_t>(i)].parent;
+    return g_desk->windows[static_cast<size_t>(i)].text == u"카카오톡" ? read_kind::main_child
+                                                                   : read_kind::room_child;
+}
+
+void count_read(HWND hwnd) { ++g_desk->reads[static_cast<int>(kind_of(hwnd))]; }
+void count_listing() { ++g_desk->reads[static_cast<int>(read_kind::listing)]; }
+
 void handle_posted(const fake_event& e) {
     fake_window* w = window_at(e.hwnd);
     if (!w) return;
@@ -121,6 +134,20 @@ std::vector<fake_event> events_to(HWND hwnd) {
     return out;
 }
 
+main_window_views add_main_window() {
+    main_window_views m{};
+    m.main = add_window(u"EVA_Window_Dblclk", u"카카오톡");
+    m.online = add_window(u"EVA_ChildWindow", u"OnlineMainView_1", m.main);
+    m.chat_list = add_window(u"EVA_ChildWindow", u"ChatRoomListView_1", m.online);
+    m.search = add_window(u"edit", u"", m.chat_list);
+    m.tabs = add_window(u"EVA_Window_Dblclk", u"", m.chat_list);
+    m.rooms = add_window(u"EVA_ChildWindow", u"ChatRoomListCtrl_1", m.chat_list);
+    m.results = add_window(u"EVA_ChildWindow", u"SearchListCtrl_1", m.chat_list);
+    return m;
+}
+
+int reads_of(read_kind kind) { return g_desk->reads[static_cast<int>(kind)]; }
+
 void raise_window(int index) { g_desk->windows[static_cast<size_t>(index)].z = --g_desk->top_z; }
 void lower_window(int index) { g_desk->windows[static_cast<size_t>(index)].z = ++g_desk->bottom_z; }
 
@@ -144,6 +171,7 @@ extern "C" {
 BOOL __wrap__Z11EnumWindowsPFiP6HWND__lEl(WNDENUMPROC proc, LPARAM param) {
     if (!g_desk) return TRUE;
     ++g_desk->enum_windows_calls;
+    count_listing();
     for (int i : top_level_order()) {
         if (!g_desk->windows[static_cast<size_t>(i)].alive) continue;
         if (!proc(handle_of(i), param)) break;
@@ -157,6 +185,7 @@ HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const W
                                                 const WCHAR* title) {
     if (!g_desk || parent || title) return nullptr;
     ++g_desk->find_calls;
+    count_listing();
     if (!after) ++g_desk->find_walks;
     if (g_desk->before_find) g_desk->before_find(g_desk->find_calls);
     bool past = after == nullptr;
@@ -171,38 +200,60 @@ HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const W
 
 BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc, LPARAM param) {
     bool go_on = true;
+    count_read(parent);
     if (window_at(parent)) enum_children(index_of(parent), proc, param, &go_on);
     return TRUE;
 }
 
+// A class name is two round trips to the server: the class's atom, then the
+// atom's name.
 int __wrap__Z13GetClassNameWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
     ++g_desk->class_reads;
+    count_read(hwnd);
+    count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return copy_out(w ? w->class_name : u"", buffer, max_count);
 }
 
+// Like the user atom table: one atom for each class name, ignoring case.
+ULONG_PTR __wrap__Z16GetClassLongPtrWP6HWND__i(HWND hwnd, int index) {
+    count_read(hwnd);
+    fake_window* w = window_at(hwnd);
+    if (!w || index != GCW_ATOM) return 0;
+    std::vector<std::u16string>& names = g_desk->class_atoms;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (same_class_nocase(names[i], w->class_name.c_str())) return 0xC000 + i;
+    names.push_back(w->class_name);
+    return 0xC000 + names.size() - 1;
+}
+
 int __wrap__Z14GetWindowTextWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+    count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return copy_out(w ? w->text : u"", buffer, max_count);
 }
 
 DWORD __wrap__Z24GetWindowThreadProcessIdP6HWND__Pj(HWND hwnd, DWORD* pid) {
+    count_read(hwnd);
     fake_window* w = window_at(hwnd);
     if (pid) *pid = w ? w->pid : 0;
     return w ? 1 : 0;
 }
 
 HWND __wrap__Z9GetParentP6HWND__(HWND hwnd) {
+    count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return w && w->parent >= 0 ? handle_of(w->parent) : nullptr;
 }
 
 int __wrap__Z12GetDlgCtrlIDP6HWND__(HWND hwnd) {
+    count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return w ? w->ctrl_id : 0;
 }
 
 BOOL __wrap__Z15IsWindowVisibleP6HWND__(HWND hwnd) {
+    count_read(hwnd);
     for (fake_window* w = window_at(hwnd); w; w = w->parent >= 0 ? window_at(handle_of(w->parent)) : nullptr) {
         if (!w->visible) return FALSE;
         if (w->parent < 0) return TRUE;

@@ -42,6 +42,15 @@ struct fake_event {
 
 constexpr UINT kShowWindowEvent = 0xFFFF;  // logged for ShowWindow calls
 
+// What a read of the desktop (a round trip to the window server) was about.
+enum class read_kind {
+    listing,     // FindWindowExW and EnumWindows over the top-level windows
+    top_level,   // a top-level window: its title, class, owner
+    main_child,  // a window inside the main window ("카카오톡")
+    room_child,  // a window inside another top-level window
+    count,
+};
+
 struct fake_desktop {
     std::vector<fake_window> windows;
     std::vector<fake_event> log;
@@ -57,6 +66,8 @@ struct fake_desktop {
     int find_walks = 0;                // FindWindowExW calls from the top
     int enum_windows_calls = 0;
     int class_reads = 0;               // GetClassNameW calls
+    int reads[static_cast<int>(read_kind::count)] = {};
+    std::vector<std::u16string> class_atoms;   // GCW_ATOM: the index of the name, ignoring case
     int64_t top_z = 0;                 // stacking given to the last raised window
     int64_t bottom_z = 1 << 30;        // ... and to the last lowered one
 };
@@ -82,3 +93,11 @@ void lower_window(int index);
 // The live top-level windows from the top of the z-order down, the order
 // EnumWindows gives.
 std::vector<int> top_level_order();
+// The main window "카카오톡" with its views as the client has them: the
+// online view holding the chat list view with its search box, tab strip,
+// room list and search result list.
+struct main_window_views {
+    int main, online, chat_list, search, tabs, rooms, results;
+};
+main_window_views add_main_window();
+int reads_of(read_kind kind);

@@ -107,6 +107,7 @@ TEST(find_main_and_chat_windows, same_records_as_the_two_passes) {
         prepare(one.get(), l);
         one->count = 7;   // a table left over from an earlier scan starts empty
         find_main_and_chat_windows(&one_info, one.get());
+        settle_chat_list_children(&one_info, &one->classes);
         sort_matches(one.get());
 
         EXPECT_NE(one_info.main_hwnd, nullptr) << l.name;

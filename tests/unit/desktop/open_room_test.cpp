@@ -11,24 +11,8 @@
 
 namespace {
 
-struct main_window {
-    int main, chat_list, search, tabs, rooms, results;
-};
-
-main_window add_main_window() {
-    main_window m{};
-    m.main = add_window(u"EVA_Window_Dblclk", u"카카오톡");
-    int online = add_window(u"EVA_ChildWindow", u"OnlineMainView_1", m.main);
-    m.chat_list = add_window(u"EVA_ChildWindow", u"ChatRoomListView_1", online);
-    m.search = add_window(u"edit", u"", m.chat_list);
-    m.tabs = add_window(u"EVA_Window_Dblclk", u"", m.chat_list);
-    m.rooms = add_window(u"EVA_ChildWindow", u"ChatRoomListCtrl_1", m.chat_list);
-    m.results = add_window(u"EVA_ChildWindow", u"SearchListCtrl_1", m.chat_list);
-    return m;
-}
-
 struct opening {
-    main_window m = add_main_window();
+    main_window_views m = add_main_window();
     main_window_info info{};
     std::unique_ptr<room_match_set> set = std::make_unique<room_match_set>();
     std::unique_ptr<existing_window_set> existing = std::make_unique<existing_window_set>();
