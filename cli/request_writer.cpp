@@ -45,10 +45,6 @@ void append_member(std::string* out, const char* key, const std::string& value) 
     append_json_string(out, value);
 }
 
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 const char* text_fault(const std::string& text) {
@@ -91,19 +87,12 @@ void append_json_string(std::string* out, const std::string& text) {
     *out += '"';
 }
 
-// chatdraft.exe takes each key's first quoted occurrence anywhere in the file
-// and the value after the next colon. So the flags come first (a name that
-// reads "send" further on can never be taken for one), every string key but
-// the message is written even when empty (the exe treats an empty one as
-// absent), and the message comes last: no text can then stand in front of a
-// key it names. One case is left: a resolved name ending in "message would be
-// found before the message key, and the room's name read as the message.
-std::string request_json(const command_line& cmd, std::string* fault) {
-    if (cmd.message && (cmd.resolved_name.value_or("") == "message" ||
-                        ends_with(cmd.resolved_name.value_or(""), "\"message"))) {
-        *fault = "--resolved-name cannot end in \"message\" when a message is given";
-        return "";
-    }
+// Keys in a fixed order, flags first. chatdraft.exe takes a key only where a
+// colon follows the quoted name, preferring the top level, and skips strings
+// whole, so no name or message can be read as a key whatever it holds. Every
+// string key but the message is written even when empty (the exe treats an
+// empty one as absent); no message key means no message.
+std::string request_json(const command_line& cmd) {
     std::string json = "{";
     append_flag(&json, "send", cmd.send);
     append_flag(&json, "exact", cmd.send && !cmd.allow_prefix);

@@ -17,10 +17,8 @@ bool is_tab_name(const std::string& name);
 // backslash and control characters escaped.
 void append_json_string(std::string* out, const std::string& text);
 
-// The request for a draft command, keys in a fixed order (see the .cpp for
-// why that order). Empty when a name could be misread as a key by
-// chatdraft.exe's reader; *fault then says which.
-std::string request_json(const command_line& cmd, std::string* fault);
+// The request for a draft command, keys in a fixed order.
+std::string request_json(const command_line& cmd);
 
 // Reads everything from fd (standard input for MESSAGE "-"). Stops at the
 // first NUL byte, which no message may hold. False with *error set on a read

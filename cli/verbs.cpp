@@ -88,8 +88,7 @@ int run_draft(const command_line& given) {
         if (const char* fault = text_fault(*cmd.message))
             return fail(kExitMisuse, std::string("MESSAGE ") + fault);
     }
-    const std::string request = request_json(cmd, &error);
-    if (request.empty()) return fail(kExitMisuse, error);
+    const std::string request = request_json(cmd);
     wine_setup setup;
     int code = kExitMisuse;
     if (!locate(cmd, &setup, &code)) return code;
