@@ -38,8 +38,10 @@ ATOM claim_class_spelling(const WCHAR* system_name)
     for (const room_entry& room : state().scene.rooms) {
         if (other_spelling(room.options.input_class)) return GlobalAddAtomW(room.options.input_class.c_str());
     }
+    // A tree names the class as the client's system spelled it, which may
+    // differ from the spelling of Wine's DLL: claimed in any case.
     for (const tree_window& w : state().tree.windows) {
-        if (other_spelling(w.cls)) return GlobalAddAtomW(w.cls.c_str());
+        if (lstrcmpiW(w.cls.c_str(), system_name) == 0) return GlobalAddAtomW(w.cls.c_str());
     }
     return 0;
 }
