@@ -1,8 +1,11 @@
 // standin.exe <scenario_file> <log_file>: builds the windows the scenario
 // describes, logs them, writes `ready` and serves its message loop.
+// standin.exe --tree <window_tree_file> <log_file> builds them from a
+// window tree dumped by chatdraft_inspect.exe instead.
 #include "standin.h"
 
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -29,9 +32,16 @@ void log_failure(const char* what, const std::wstring& detail)
 // this process and does not outlive it in the wineserver.
 ATOM claim_class_spelling(const WCHAR* system_name)
 {
+    auto other_spelling = [&](const std::wstring& cls) {
+        return cls != system_name && lstrcmpiW(cls.c_str(), system_name) == 0;
+    };
     for (const room_entry& room : state().scene.rooms) {
-        const std::wstring& cls = room.options.input_class;
-        if (cls != system_name && lstrcmpiW(cls.c_str(), system_name) == 0) return GlobalAddAtomW(cls.c_str());
+        if (other_spelling(room.options.input_class)) return GlobalAddAtomW(room.options.input_class.c_str());
+    }
+    // A tree names the class as the client's system spelled it, which may
+    // differ from the spelling of Wine's DLL: claimed in any case.
+    for (const tree_window& w : state().tree.windows) {
+        if (lstrcmpiW(w.cls.c_str(), system_name) == 0) return GlobalAddAtomW(w.cls.c_str());
     }
     return 0;
 }
@@ -58,11 +68,14 @@ void log_ready()
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3) {
-        fputs("Usage: standin.exe <scenario_file> <log_file>\n", stderr);
+    const bool tree = argc >= 2 && wcscmp(argv[1], L"--tree") == 0;
+    if (argc < 3 || (tree && argc < 4)) {
+        fputs("Usage: standin.exe <scenario_file> <log_file>\n"
+              "       standin.exe --tree <window_tree_file> <log_file>\n", stderr);
         return 2;
     }
-    HANDLE log_file = open_log(argv[2]);
+    const WCHAR* source = argv[tree ? 2 : 1];
+    HANDLE log_file = open_log(argv[tree ? 3 : 2]);
     if (log_file == INVALID_HANDLE_VALUE) return 2;
     log_open(log_file, GetTickCount64());
     log_line start = log_begin("start");
@@ -71,7 +84,10 @@ int wmain(int argc, wchar_t** argv)
 
     standin_state& s = state();
     std::wstring error;
-    if (!load_scenario(argv[1], s.scene, error)) { log_failure("scenario", error); return 2; }
+    s.tree_mode = tree;
+    if (tree && !load_tree(source, s.tree, error)) { log_failure("tree", error); return 2; }
+    if (!tree && !load_scenario(source, s.scene, error)) { log_failure("scenario", error); return 2; }
+    if (tree) read_tree_roles();
     s.instance = GetModuleHandleW(nullptr);
     InitializeCriticalSection(&s.lock);
     s.ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

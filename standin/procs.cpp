@@ -314,35 +314,46 @@ void open_row(int y)
     if (has_room) open_room(tab->rows[row], "row");
 }
 
+// The rooms a search finds: the scenario's `search` line for exactly this
+// query, or, in a played tree, its rooms whose titles hold the query.
+std::vector<std::wstring> search_results(const std::wstring& query)
+{
+    std::vector<std::wstring> found;
+    const standin_state& s = state();
+    for (const search_entry& e : s.scene.searches) {
+        if (e.query == query) return e.results;
+    }
+    if (!s.tree_mode || query.empty()) return found;
+    for (const room_entry& room : s.scene.rooms) {
+        bool listed = false;
+        for (const std::wstring& title : found) listed = listed || title == room.title;
+        if (!listed && room.title.find(query) != std::wstring::npos) found.push_back(room.title);
+    }
+    return found;
+}
+
 void run_search(const win_rec* box)
 {
     std::wstring query = control_text(box);
     standin_state& s = state();
-    s.search_entry_index = -1;
-    s.search_index = -1;
-    for (size_t i = 0; i < s.scene.searches.size(); ++i) {
-        if (s.scene.searches[i].query == query) { s.search_entry_index = static_cast<int>(i); break; }
-    }
-    const search_entry* e = s.search_entry_index >= 0 ? &s.scene.searches[s.search_entry_index] : nullptr;
+    s.search_results = search_results(query);
+    s.search_index = s.search_results.empty() ? -1 : 0;
     log_line line = log_begin("search");
     log_text(line, "query", query);
-    log_u64(line, "results", e ? e->results.size() : 0);
+    log_u64(line, "results", s.search_results.size());
     log_emit(line);
-    if (!e || e->results.empty()) return;
-    s.search_index = 0;
-    open_room(e->results[0], "search");
+    if (!s.search_results.empty()) open_room(s.search_results[0], "search");
 }
 
 void open_search_result()
 {
     standin_state& s = state();
-    const search_entry* e = s.search_entry_index >= 0 ? &s.scene.searches[s.search_entry_index] : nullptr;
-    bool has = e && s.search_index >= 0 && static_cast<size_t>(s.search_index) < e->results.size();
+    bool has = s.search_index >= 0 && static_cast<size_t>(s.search_index) < s.search_results.size();
     log_line line = log_begin(has ? "search_open" : "search_none");
     log_i64(line, "index", s.search_index);
-    if (has) log_text(line, "room", e->results[s.search_index]);
+    if (has) log_text(line, "room", s.search_results[s.search_index]);
     log_emit(line);
-    if (has) open_room(e->results[s.search_index], "search");
+    if (has) open_room(s.search_results[s.search_index], "search");
 }
 
 void result_list_key(UINT msg, WPARAM wp)
@@ -374,7 +385,8 @@ const char* role_name(role r)
 {
     static constexpr const char* kNames[] = {
         "main", "online_view", "lock_view", "chat_list_view", "search_box", "tab_strip", "room_list",
-        "search_result_list", "room", "input", "chat_log", "bare", "plain", "untitled", "fake_main"};
+        "search_result_list", "room", "input", "chat_log", "bare", "plain", "untitled", "fake_main", "unknown"};
+    static_assert(std::size(kNames) == static_cast<size_t>(role::unknown) + 1, "a name for every role");
     return kNames[static_cast<int>(r)];
 }
 
@@ -502,7 +514,8 @@ LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return CallWindowProcW(original, hwnd, msg, wp, lp);
 }
 
-LRESULT CALLBACK search_box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+// The search box, and an Edit or RichEdit of a played tree that plays no role.
+LRESULT CALLBACK box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
@@ -517,25 +530,19 @@ LRESULT CALLBACK search_box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         LRESULT r = box_text_message(rec, msg, wp, lp, via, handled);
         if (handled) return r;
     }
-    if (msg == WM_KEYDOWN && wp == VK_RETURN) {
+    if (rec->r == role::search_box && msg == WM_KEYDOWN && wp == VK_RETURN) {
         run_search(rec);
         return 0;
     }
-    if (msg == WM_CHAR && wp == L'\r') return 0;
+    if (rec->r == role::search_box && msg == WM_CHAR && wp == L'\r') return 0;
     return CallWindowProcW(original, hwnd, msg, wp, lp);
 }
 
-LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, bool& handled)
+LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, bool& handled)
 {
     room_state* rs = rec->room;
     handled = true;
     switch (msg) {
-    case WM_NOTIFY: {
-        const NMHDR* h = reinterpret_cast<const NMHDR*>(lp);
-        if (h && h->hwndFrom == rs->input && h->code == EN_MSGFILTER)
-            return filter_input_key(rs, reinterpret_cast<const MSGFILTER*>(lp));
-        break;
-    }
     case WM_CLOSE: close_room(rs, "close"); return 0;
     case kMsgCloseSelf: close_room(rs, "enter"); return 0;
     case WM_TIMER:
@@ -574,30 +581,32 @@ static bool common_window_message(win_rec* rec, HWND hwnd, UINT msg, WPARAM wp, 
     return true;
 }
 
-LRESULT CALLBACK eva_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+// An input box's EN_MSGFILTER, which reaches the box's parent: the room
+// window, or in a played tree whichever window holds the box. Null otherwise.
+static room_state* input_filtering(UINT msg, LPARAM lp)
 {
-    win_rec* rec = rec_of(hwnd);
-    proc_scope scope(hwnd, msg, wp, lp);
-    LRESULT result = 0;
-    if (common_window_message(rec, hwnd, msg, wp, lp, scope.via, &result)) return result;
-    if (rec->r == role::room) {
-        bool handled = false;
-        LRESULT r = room_window_message(rec, msg, wp, lp, handled);
-        if (handled) return r;
-    }
-    if (rec->r == role::tab_strip && msg == WM_LBUTTONDOWN) select_tab(static_cast<short>(LOWORD(lp)));
-    // Only rooms close; the main window and the others stay, as the client's do.
-    if (msg == WM_CLOSE) return 0;
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    const NMHDR* h = reinterpret_cast<const NMHDR*>(lp);
+    if (msg != WM_NOTIFY || !h || h->code != EN_MSGFILTER) return nullptr;
+    win_rec* box = rec_of(h->hwndFrom);
+    return box && box->r == role::input && box->room->input == h->hwndFrom ? box->room : nullptr;
 }
 
-LRESULT CALLBACK view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+// Every stand-in window of its own classes; what it does follows its role.
+LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     win_rec* rec = rec_of(hwnd);
     proc_scope scope(hwnd, msg, wp, lp);
     LRESULT result = 0;
     if (common_window_message(rec, hwnd, msg, wp, lp, scope.via, &result)) return result;
-    if (msg == WM_CLOSE) return 0;   // views never close
+    if (room_state* rs = input_filtering(msg, lp)) return filter_input_key(rs, reinterpret_cast<const MSGFILTER*>(lp));
+    if (rec->r == role::room) {
+        bool handled = false;
+        LRESULT r = room_window_message(rec, msg, wp, handled);
+        if (handled) return r;
+    }
+    // Only rooms close; the main window, the views and the others stay, as the client's do.
+    if (msg == WM_CLOSE) return 0;
+    if (rec->r == role::tab_strip && msg == WM_LBUTTONDOWN) select_tab(static_cast<short>(LOWORD(lp)));
     if (rec->r == role::room_list && msg == WM_LBUTTONDBLCLK) open_row(static_cast<short>(HIWORD(lp)));
     if (rec->r == role::search_result_list) result_list_key(msg, wp);
     return DefWindowProcW(hwnd, msg, wp, lp);

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr size_t kMaxScenarioBytes = 16u << 20;
+constexpr size_t kMaxFileBytes = 16u << 20;
 constexpr int kMaxGenerated = 100000;
 
 struct token {
@@ -344,23 +344,28 @@ bool parse_scenario(const std::wstring& text, scenario& out, std::wstring& error
     return true;
 }
 
-bool load_scenario(const WCHAR* path, scenario& out, std::wstring& error)
+bool read_text_file(const WCHAR* path, std::wstring& text, std::wstring& error)
 {
     FILE* f = _wfopen(path, L"rb");
-    if (!f) { error = L"cannot open scenario file"; return false; }
+    if (!f) { error = L"cannot open the file"; return false; }
     std::string bytes;
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() <= kMaxScenarioBytes) bytes.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() <= kMaxFileBytes) bytes.append(buf, n);
     fclose(f);
-    if (bytes.size() > kMaxScenarioBytes) { error = L"scenario file too large"; return false; }
+    if (bytes.size() > kMaxFileBytes) { error = L"the file is too large"; return false; }
     if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    text.clear();
+    if (bytes.empty()) return true;
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (units <= 0) { error = L"the file is not valid UTF-8"; return false; }
+    text.resize(static_cast<size_t>(units));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), &text[0], units);
+    return true;
+}
+
+bool load_scenario(const WCHAR* path, scenario& out, std::wstring& error)
+{
     std::wstring text;
-    if (!bytes.empty()) {
-        int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-        if (units <= 0) { error = L"scenario file is not valid UTF-8"; return false; }
-        text.resize(static_cast<size_t>(units));
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), &text[0], units);
-    }
-    return parse_scenario(text, out, error);
+    return read_text_file(path, text, error) && parse_scenario(text, out, error);
 }

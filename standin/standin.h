@@ -37,6 +37,7 @@ struct room_options {
 struct room_entry {
     std::wstring title;
     room_options options;
+    int tree_index = -1;  // a room of a played window tree: its window in the tree
 };
 
 struct search_entry {
@@ -77,6 +78,33 @@ struct scenario {
 // Reads the scenario file; on failure fills error with a line-numbered reason.
 [[nodiscard]] bool load_scenario(const WCHAR* path, scenario& out, std::wstring& error);
 [[nodiscard]] bool parse_scenario(const std::wstring& text, scenario& out, std::wstring& error);
+// A UTF-8 file (a BOM is dropped) as UTF-16 text.
+[[nodiscard]] bool read_text_file(const WCHAR* path, std::wstring& text, std::wstring& error);
+
+// ---------------------------------------------------------------- window tree
+
+// One window of a dumped window tree (chatdraft_inspect.exe --dump).
+struct tree_window {
+    uint64_t hwnd = 0;      // the handle it had: names it within the dump
+    uint64_t parent = 0;    // 0 for a top-level window
+    std::wstring cls;
+    std::wstring text;
+    int32_t id = 0;
+    bool visible = false;   // its own WS_VISIBLE bit
+    int32_t x = 0, y = 0, width = 0, height = 0;  // x, y in the parent's client area
+    int64_t text_length = 0;  // what an edit box answered to WM_GETTEXTLENGTH; -1: no answer
+    int parent_index = -1;    // filled by the reader
+    size_t end = 0;           // the index after its last descendant
+};
+
+// Top-level windows in z-order (top first), each followed by its
+// descendants, a window before its children.
+struct window_tree {
+    std::vector<tree_window> windows;
+};
+
+[[nodiscard]] bool load_tree(const WCHAR* path, window_tree& out, std::wstring& error);
+[[nodiscard]] bool parse_tree(const std::wstring& text, window_tree& out, std::wstring& error);
 
 // ---------------------------------------------------------------- log
 
@@ -100,7 +128,7 @@ void append_json_string(std::string& out, const WCHAR* text, size_t length);
 
 enum class role {
     main, online_view, lock_view, chat_list_view, search_box, tab_strip, room_list,
-    search_result_list, room, input, chat_log, bare, plain, untitled, fake_main
+    search_result_list, room, input, chat_log, bare, plain, untitled, fake_main, unknown
 };
 
 const char* role_name(role r);
@@ -123,6 +151,7 @@ struct room_state {
     bool own_thread = false;
     bool hang_armed = false;   // hang_mode::input timer already set
     bool open = false;
+    int tree_index = -1;       // a room of a played window tree: its window in the tree
 };
 
 constexpr UINT_PTR kTimerHang = 1;
@@ -130,7 +159,10 @@ constexpr UINT_PTR kTimerSendDelay = 2;
 constexpr UINT kMsgCloseSelf = WM_APP + 1;
 
 struct standin_state {
-    scenario scene;
+    scenario scene;                  // for a played tree: its rooms and the tab listing them
+    bool tree_mode = false;          // the surface is a played window tree
+    window_tree tree;
+    std::vector<role> tree_roles;    // the role of each window of the tree
     HINSTANCE instance = nullptr;
     HMODULE msftedit = nullptr;
     HMODULE riched20 = nullptr;
@@ -141,8 +173,8 @@ struct standin_state {
     HWND search_box = nullptr;
     HWND result_list = nullptr;
     int selected_tab = 0;
-    int search_index = -1;           // position in the current search's results
-    int search_entry_index = -1;     // which search table entry is shown
+    std::vector<std::wstring> search_results;  // of the last search
+    int search_index = -1;           // position in search_results
     HWND foreground = nullptr;       // last foreground window seen by the poll
     UINT_PTR poll_timer = 0;
     UINT_PTR exit_timer = 0;
@@ -153,6 +185,17 @@ standin_state& state();
 
 [[nodiscard]] bool register_classes();
 [[nodiscard]] bool create_start_windows();
+// A window tree as the stand-in's surface: which window plays which role,
+// its rooms, and its windows.
+void read_tree_roles();
+[[nodiscard]] bool create_tree_windows();
+[[nodiscard]] bool create_tree_room(room_state* rs);
+// Shared by both surfaces.
+HWND create_top(const WCHAR* cls, const std::wstring& title, RECT r, bool show);
+room_state* create_room(const room_entry& entry);
+[[nodiscard]] bool attach_input(room_state* rs, HWND box);
+HINSTANCE input_instance(const std::wstring& cls);
+[[nodiscard]] bool ensure_window_class(const std::wstring& name);
 void open_room(const std::wstring& title, const char* how);
 room_state* find_open_room(const std::wstring& title);
 void poll_foreground(bool initial);
@@ -176,11 +219,10 @@ void log_window(const win_rec* rec);
 void add_target(log_line& line, const win_rec* rec);
 win_rec* rec_of(HWND hwnd);
 win_rec* attach_rec(HWND hwnd, role r, room_state* room);
-LRESULT CALLBACK view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-LRESULT CALLBACK eva_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-LRESULT CALLBACK search_box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
+LRESULT room_window_message(win_rec* rec, UINT msg, WPARAM wp, bool& handled);
 void main_window_key(win_rec* rec, UINT msg, WPARAM wp);
 void main_window_mouse(win_rec* rec, UINT msg, LPARAM lp);
 void run_message_loop();

@@ -18,15 +18,7 @@ struct room_thread_start {
     HANDLE created;
 };
 
-HWND create_top(const WCHAR* cls, const std::wstring& title, int x, int y)
-{
-    HWND hwnd = CreateWindowExW(0, cls, title.c_str(), WS_OVERLAPPEDWINDOW, x, y, 400, 600,
-                                nullptr, nullptr, state().instance, nullptr);
-    // Shown without activation, so that any activation seen later was caused
-    // by whoever talks to the stand-in.
-    if (hwnd) ShowWindow(hwnd, SW_SHOWNOACTIVATE);
-    return hwnd;
-}
+RECT top_rect(int x, int y) { return RECT{x, y, x + 400, y + 600}; }
 
 HWND create_child(HWND parent, const WCHAR* cls, const WCHAR* text, DWORD style, RECT r, int id, HINSTANCE inst)
 {
@@ -52,7 +44,7 @@ bool create_search_box(HWND chat_list)
     if (!box) return false;
     win_rec* rec = attach_rec(box, role::search_box, nullptr);
     rec->original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(search_box_proc)));
+        SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(box_proc)));
     state().search_box = box;
     log_window(rec);
     return true;
@@ -82,7 +74,7 @@ bool create_chat_list(HWND parent)
 bool create_main_tree()
 {
     const scenario& sc = state().scene;
-    HWND main = create_top(kEvaClass, kMainTitle, 0, 0);
+    HWND main = create_top(kEvaClass, kMainTitle, top_rect(0, 0), true);
     if (!main) return false;
     state().main = main;
     log_window(attach_rec(main, role::main, nullptr));
@@ -97,25 +89,27 @@ bool create_main_tree()
     return !sc.chat_list || create_chat_list(online ? online : main);
 }
 
+// A class of this name of the stand-in's own (the system's classes of the
+// same name do not count).
+bool has_own_class(const std::wstring& name)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    return GetClassInfoExW(state().instance, name.c_str(), &wc) && wc.hInstance == state().instance;
+}
+
 // A RichEdit under a class name that differs from the system's (another
 // letter case, a near miss): a superclass registered under that exact name.
 bool ensure_input_superclass(const std::wstring& name)
 {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    if (GetClassInfoExW(state().instance, name.c_str(), &wc) && wc.hInstance == state().instance) return true;
+    if (has_own_class(name)) return true;
     if (!GetClassInfoExW(state().msftedit, L"RICHEDIT50W", &wc)) return false;
     wc.hInstance = state().instance;
     wc.lpszClassName = name.c_str();
     wc.style &= ~CS_GLOBALCLASS;
     return RegisterClassExW(&wc) != 0;
-}
-
-HINSTANCE input_instance(const std::wstring& cls)
-{
-    if (cls == L"RICHEDIT50W") return state().msftedit;
-    if (cls == L"RichEdit20W") return state().riched20;
-    return ensure_input_superclass(cls) ? state().instance : nullptr;
 }
 
 bool create_input(room_state* rs)
@@ -125,21 +119,14 @@ bool create_input(room_state* rs)
     if (!inst) return false;
     HWND box = create_child(rs->hwnd, cls.c_str(), L"", WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
                             RECT{0, 450, 400, 560}, kInputId, inst);
-    if (!box) return false;
-    SetWindowTextW(box, rs->options.draft.c_str());
-    SendMessageW(box, EM_SETEVENTMASK, 0, ENM_KEYEVENTS | ENM_CHANGE);
-    win_rec* rec = attach_rec(box, role::input, rs);
-    rec->original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(input_proc)));
-    rs->input = box;
-    log_window(rec);
-    return true;
+    return box && attach_input(rs, box);
 }
 
 bool create_room_windows(room_state* rs)
 {
+    if (rs->tree_index >= 0) return create_tree_room(rs);
     int n = static_cast<int>(state().rooms.size());
-    rs->hwnd = create_top(kEvaClass, rs->title, 420 + (n % 20) * 10, (n % 20) * 10);
+    rs->hwnd = create_top(kEvaClass, rs->title, top_rect(420 + (n % 20) * 10, (n % 20) * 10), true);
     if (!rs->hwnd) return false;
     rs->open = true;
     log_window(attach_rec(rs->hwnd, role::room, rs));
@@ -194,33 +181,20 @@ bool start_room_thread(room_state* rs)
     return ok && rs->hwnd;
 }
 
-const room_options* options_for(const std::wstring& title)
+const room_entry* entry_for(const std::wstring& title)
 {
     for (const room_entry& entry : state().scene.rooms) {
-        if (entry.title == title) return &entry.options;
+        if (entry.title == title) return &entry;
     }
     return nullptr;
-}
-
-room_state* create_room(const std::wstring& title, const room_options& options)
-{
-    auto* rs = new room_state;
-    rs->title = title;
-    rs->options = options;
-    rs->own_thread = options.hang != hang_mode::none || options.slow_ms > 0;
-    bool ok = rs->own_thread ? start_room_thread(rs) : create_room_windows(rs);
-    EnterCriticalSection(&state().lock);
-    state().rooms.push_back(rs);
-    LeaveCriticalSection(&state().lock);
-    return ok ? rs : nullptr;
 }
 
 bool create_extra(const start_window& w)
 {
     int n = static_cast<int>(state().rooms.size());
-    if (w.kind == extra_kind::room) return create_room(w.title, state().scene.rooms[w.room_index].options) != nullptr;
+    if (w.kind == extra_kind::room) return create_room(state().scene.rooms[w.room_index]) != nullptr;
     const WCHAR* cls = w.kind == extra_kind::plain ? kPlainClass : kEvaClass;
-    HWND hwnd = create_top(cls, w.title, 20 + (n % 20) * 10, 20);
+    HWND hwnd = create_top(cls, w.title, top_rect(20 + (n % 20) * 10, 20), true);
     if (!hwnd) return false;
     role r = w.kind == extra_kind::plain ? role::plain : w.kind == extra_kind::bare ? role::bare
              : w.kind == extra_kind::untitled ? role::untitled : role::fake_main;
@@ -228,12 +202,12 @@ bool create_extra(const start_window& w)
     return true;
 }
 
-bool register_class(const WCHAR* name, WNDPROC proc)
+bool register_class(const WCHAR* name)
 {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = proc;
+    wc.lpfnWndProc = window_proc;
     wc.hInstance = state().instance;
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -268,12 +242,65 @@ void detach_rec(HWND hwnd)
 
 bool register_classes()
 {
-    return register_class(kEvaClass, eva_proc) && register_class(kViewClass, view_proc) &&
-           register_class(kPlainClass, view_proc);
+    return register_class(kEvaClass) && register_class(kViewClass) && register_class(kPlainClass);
+}
+
+HWND create_top(const WCHAR* cls, const std::wstring& title, RECT r, bool show)
+{
+    HWND hwnd = CreateWindowExW(0, cls, title.c_str(), WS_OVERLAPPEDWINDOW, r.left, r.top, r.right - r.left,
+                                r.bottom - r.top, nullptr, nullptr, state().instance, nullptr);
+    // Shown without activation, so that any activation seen later was caused
+    // by whoever talks to the stand-in.
+    if (hwnd && show) ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    return hwnd;
+}
+
+// A RichEdit of the system's class names, or under another name (another
+// letter case, a near miss) a superclass registered under that exact name.
+HINSTANCE input_instance(const std::wstring& cls)
+{
+    if (cls == L"RICHEDIT50W") return state().msftedit;
+    if (cls == L"RichEdit20W") return state().riched20;
+    return ensure_input_superclass(cls) ? state().instance : nullptr;
+}
+
+// Makes a box the room's input box: its draft, Enter through EN_MSGFILTER,
+// and the subclass that logs what it gets.
+bool attach_input(room_state* rs, HWND box)
+{
+    SetWindowTextW(box, rs->options.draft.c_str());
+    SendMessageW(box, EM_SETEVENTMASK, 0, ENM_KEYEVENTS | ENM_CHANGE);
+    win_rec* rec = attach_rec(box, role::input, rs);
+    rec->original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(input_proc)));
+    rs->input = box;
+    log_window(rec);
+    return true;
+}
+
+// A class of the stand-in's own under this name, registered when missing.
+bool ensure_window_class(const std::wstring& name)
+{
+    return has_own_class(name) || register_class(name.c_str());
+}
+
+room_state* create_room(const room_entry& entry)
+{
+    auto* rs = new room_state;
+    rs->title = entry.title;
+    rs->options = entry.options;
+    rs->tree_index = entry.tree_index;
+    rs->own_thread = entry.options.hang != hang_mode::none || entry.options.slow_ms > 0;
+    bool ok = rs->own_thread ? start_room_thread(rs) : create_room_windows(rs);
+    EnterCriticalSection(&state().lock);
+    state().rooms.push_back(rs);
+    LeaveCriticalSection(&state().lock);
+    return ok ? rs : nullptr;
 }
 
 bool create_start_windows()
 {
+    if (state().tree_mode) return create_tree_windows();
     if (state().scene.main_present && !create_main_tree()) return false;
     for (const start_window& w : state().scene.start) {
         if (!create_extra(w)) return false;
@@ -303,8 +330,8 @@ void open_room(const std::wstring& title, const char* how)
         log_emit(line);
         return;
     }
-    const room_options* known = options_for(title);
-    room_state* rs = create_room(title, known ? *known : room_options{});
+    const room_entry* known = entry_for(title);
+    room_state* rs = create_room(known ? *known : room_entry{title, room_options{}});
     log_u64(line, "hwnd", rs ? reinterpret_cast<uintptr_t>(rs->hwnd) : 0);
     log_emit(line);
 }

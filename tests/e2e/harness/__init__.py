@@ -10,7 +10,7 @@ loader, CHATDRAFT_KEEP_LOGS=1 keeps the stand-in's scenario and log files.
 - run_exe(exe, args, timeout, prefix=None, cwd=None) -> RunResult(returncode,
   stdout, stderr, seconds, timed_out); the program is killed by its id on timeout
 - chatdraft_exe(), standin_exe(), poke_exe(), win_path(unix_path)
-- Standin(scenario_text): start()/stop() or `with`; pid, alive(); events,
+- Standin(scenario_text) or Standin(tree=dumped_tree): start()/stop() or `with`; pid, alive(); events,
   after_ready(), mark(), since(mark), find(pred, since), wait_for(pred, timeout,
   since), messages(since, **fields), focus_events(since); windows(role),
   window(role), hwnd(role), room(title) -> Room(title, hwnd, input), rooms(title)

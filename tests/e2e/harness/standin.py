@@ -5,6 +5,9 @@ Usage:
         room = s.room("Team Alpha")
         ... run chatdraft ...
         s.wait_for(lambda e: e.name == "send" and e["room"] == "Team Alpha")
+
+    with Standin(tree=dump_bytes) as s:    # a window tree from chatdraft_inspect.exe --dump
+        ...
 """
 
 import json
@@ -102,10 +105,11 @@ class Room:
 
 
 class Standin:
-    """One stand-in process with its scenario and log in a private directory."""
+    """One stand-in process with its scenario (or window tree) and log in a private directory."""
 
-    def __init__(self, scenario, prefix=None, exe=None, ready_timeout=READY_TIMEOUT):
+    def __init__(self, scenario=None, prefix=None, exe=None, ready_timeout=READY_TIMEOUT, tree=None):
         self.scenario = scenario
+        self.tree = tree    # a dumped window tree (bytes or text), played with --tree
         self.prefix = prefix
         self.exe = exe
         self.ready_timeout = ready_timeout
@@ -124,15 +128,13 @@ class Standin:
         if not os.path.isfile(self.exe):
             raise StandinError("no stand-in program at %s" % self.exe)
         self.dir = tempfile.mkdtemp(prefix="standin-")
-        self.scenario_path = os.path.join(self.dir, "scenario.txt")
         self.log_path = os.path.join(self.dir, "standin.log")
-        with open(self.scenario_path, "w", encoding="utf-8") as f:
-            f.write(self.scenario)
+        source = self._write_source()
         open(self.log_path, "wb").close()
         self._log = open(self.log_path, "rb")
         # Standard handles on /dev/null: Wine services this process may start inherit them.
         self.proc = subprocess.Popen(
-            [wine.wine_loader(), self.exe, wine.win_path(self.scenario_path), wine.win_path(self.log_path)],
+            [wine.wine_loader(), self.exe, *source, wine.win_path(self.log_path)],
             env=wine.wine_env(self.prefix), cwd=self.dir,
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
@@ -142,6 +144,15 @@ class Standin:
             raise
         self.ready_index = ready.index
         return self
+
+    def _write_source(self):
+        """The scenario or tree file in the private directory; the arguments that name it."""
+        tree = self.tree is not None
+        self.scenario_path = os.path.join(self.dir, "tree.json" if tree else "scenario.txt")
+        data = self.tree if tree else self.scenario
+        with open(self.scenario_path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+        return ["--tree", wine.win_path(self.scenario_path)] if tree else [wine.win_path(self.scenario_path)]
 
     @property
     def pid(self):
@@ -263,12 +274,18 @@ class Standin:
     def all_rooms(self):
         closed = {e["hwnd"] for e in self.refresh() if e.name == "closed"}
         rooms = {}
+        parents = {}
         for w in self.windows():
+            parents[w.hwnd] = w.parent
             if w.role == "room":
                 rooms[w.hwnd] = Room(w.title, w.hwnd, closed=w.hwnd in closed, windows=[w])
-            elif w.role == "input" and w.parent in rooms:
-                rooms[w.parent].input = w.hwnd
-                rooms[w.parent].windows.append(w)
+            elif w.role == "input":
+                top = w.parent  # a played tree may hold the box deeper in the room
+                while top in parents and top not in rooms:
+                    top = parents[top]
+                if top in rooms:
+                    rooms[top].input = w.hwnd
+                    rooms[top].windows.append(w)
         return list(rooms.values())
 
     def rooms(self, title):
