@@ -3,8 +3,6 @@
 //   costs.exe message HWND N    one sent message's round trip to a box of
 //                               another process: half a box read, the
 //                               median of N
-//   costs.exe write HWND N      one message of a write to that box: half of
-//                               EM_SETSEL and EM_REPLACESEL of a short text
 //   costs.exe files OUT [REQ]   chatdraft's file work once, in a fresh
 //                               process as in a run: read REQ, write OUT.tmp,
 //                               rename it over OUT
@@ -37,22 +35,6 @@ double message_ms(HWND hwnd, int count) {
         const WPARAM units = std::min<DWORD_PTR>(length + 1, text.size());
         SendMessageTimeoutW(hwnd, WM_GETTEXT, units, reinterpret_cast<LPARAM>(text.data()),
                             SMTO_ABORTIFHUNG, kTimeoutMs, &copied);
-        times.push_back((now_ms() - started) / 2);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-// A RichEdit takes longer over a write than over a read; a path's writes
-// are counted at this cost.
-double write_ms(HWND hwnd, int count) {
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        DWORD_PTR result = 0;
-        const double started = now_ms();
-        SendMessageTimeoutW(hwnd, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
-        SendMessageTimeoutW(hwnd, EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(L"hello"),
-                            SMTO_ABORTIFHUNG, kTimeoutMs, &result);
         times.push_back((now_ms() - started) / 2);
     }
     std::sort(times.begin(), times.end());
@@ -99,10 +81,9 @@ void write_and_rename(const char* output) {
 
 int main(int argc, char** argv) {
     double cost = 0;
-    if (argc == 4 && (strcmp(argv[1], "message") == 0 || strcmp(argv[1], "write") == 0)) {
+    if (argc == 4 && strcmp(argv[1], "message") == 0) {
         HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(_strtoui64(argv[2], nullptr, 0)));
-        const int count = std::max(1, atoi(argv[3]));
-        cost = argv[1][0] == 'm' ? message_ms(hwnd, count) : write_ms(hwnd, count);
+        cost = message_ms(hwnd, std::max(1, atoi(argv[3])));
     } else if ((argc == 3 || argc == 4) && strcmp(argv[1], "files") == 0) {
         const double started = now_ms();
         if (argc == 4) read_request(argv[3]);
@@ -111,7 +92,7 @@ int main(int argc, char** argv) {
     } else if (argc == 3 && strcmp(argv[1], "sleep") == 0) {
         cost = oversleep_ms(static_cast<DWORD>(atoi(argv[2])));
     } else {
-        fputs("usage: costs.exe message HWND N | write HWND N | files OUT [REQ] | sleep MS\n", stderr);
+        fputs("usage: costs.exe message HWND N | files OUT [REQ] | sleep MS\n", stderr);
         return 2;
     }
     fprintf(stderr, "cost_ms %.4f\n", cost);

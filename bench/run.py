@@ -17,10 +17,11 @@ in-process overhead (in-process median - floor's in-process median - waits)
 leaves out Wine's process start and exit, and is much less noisy on a busy
 machine.
 
-The in-process overhead is then split: the messages chatdraft sent (counted
-in the stand-in's log) times one message's round trip (costs.exe message),
-the result file's work (costs.exe files), how much longer than asked the
-path's sleeps last (costs.exe sleep), and the rest, chatdraft's own.
+The in-process overhead is then split: the time chatdraft_timed.exe spent
+waiting for the client's answers to its sent messages (timed inside it,
+around every one), the result file's work (costs.exe files), how much longer
+than asked its sleeps lasted (timed inside it too), and the rest,
+chatdraft's own: reading the desktop, posting, formatting.
 """
 
 import argparse
@@ -46,7 +47,6 @@ PROBE32_TARGET_MS = 15.0
 OWN_TARGET_MS = {"draft_written, open room": 1.5, "sent, open room": 1.5,
                  "DRAFT_EXISTS, open room": 1.0, "AMBIGUOUS_ROOM, open rooms": 1.0,
                  "draft_written, opened by search": 3.0, "--probe, 32 rooms": 4.0}
-WRITES = ("EM_SETSEL", "EM_REPLACESEL", "WM_SETTEXT")
 SIZE_TARGET = 300 * 1024
 RUN_TIMEOUT = 30.0
 
@@ -74,10 +74,11 @@ class Case:
         self.versus = versus        # the case run directly that the command is measured against
         self.times = []
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
+        self.answer_times = []      # of which waiting for the client's answers
+        self.sleep_times = []       # and in the fixed waits
         self.baseline_times = []    # the same from the --baseline build
         self.failures = []          # what went wrong in runs that are not counted
         self.sent_counts = []       # messages each chatdraft run sent to the stand-in
-        self.write_counts = []      # of which writes to a box
 
 
 def expect_status(status, **members):
@@ -125,7 +126,7 @@ def scenarios():
         ("", [floor_case(), probe_case(0, PROBE32_TARGET_MS)]),
         ('room "Draft room"\nroom "Command room"\nroom "Send room"\nroom "Exists room" draft="old draft"\n'
          'room "Twin room"\nroom "Twin room"\n',
-         [floor_case(), probe_case(5, PROBE32_TARGET_MS),
+         [floor_case(), probe_case(6, PROBE32_TARGET_MS),
           Case(draft, [READBACK_MS], REQUEST_TARGET_MS,
                request={"room": "Draft room", "message": "hello"},
                check=expect_status("draft_written"), reset=empty_input("Draft room")),
@@ -191,7 +192,7 @@ def run_once(case, exe, exes, standin, work):
     mark = standin.mark()
     ms, rc, stderr = timed_run(exe, args, standin.prefix, work)
     messages = standin.messages(since=mark, via="sent")
-    sent = (len(messages), sum(1 for e in messages if e["name"] in WRITES))
+    sent = len(messages)
     if rc != 0:
         raise RuntimeError("%s exited with %d: %r" % (exe, rc, stderr[-500:]))
     if case.check:
@@ -226,11 +227,11 @@ def run_command_once(case, exes, standin, work):
     return ms
 
 
-def in_process_ms(stderr):
+def in_process_ms(stderr, name="in_process_ms"):
     words = stderr.split()
-    if "in_process_ms" not in words[:-1]:
-        raise RuntimeError("no in-process time in %r" % stderr[-200:])
-    return float(words[words.index("in_process_ms") + 1])
+    if name not in words[:-1]:
+        raise RuntimeError("no %s in %r" % (name, stderr[-200:]))
+    return float(words[words.index(name) + 1])
 
 
 def run_case(case, exes, standin, work):
@@ -244,8 +245,7 @@ def run_case(case, exes, standin, work):
         return
     ms, _, sent = run_once(case, exes["chatdraft"], exes, standin, work)
     case.times.append(ms)
-    case.sent_counts.append(sent[0])
-    case.write_counts.append(sent[1])
+    case.sent_counts.append(sent)
     timed = [(exes["timed"], case.inner_times)]
     if "baseline" in exes:
         # Taking turns at going first keeps any effect of the order out of the comparison.
@@ -253,12 +253,17 @@ def run_case(case, exes, standin, work):
         if len(case.inner_times) % 2:
             timed.reverse()
     for exe, times in timed:
-        times.append(in_process_ms(run_once(case, exe, exes, standin, work)[1]))
+        stderr = run_once(case, exe, exes, standin, work)[1]
+        times.append(in_process_ms(stderr))
+        if times is case.inner_times:
+            case.answer_times.append(in_process_ms(stderr, "answers_ms"))
+            case.sleep_times.append(in_process_ms(stderr, "sleeps_ms"))
 
 
 def run_round(case, exes, standin, work):
     """One round of a case; a failed run is recorded and left out of the times."""
-    lists = (case.times, case.inner_times, case.baseline_times, case.sent_counts, case.write_counts)
+    lists = (case.times, case.inner_times, case.baseline_times, case.sent_counts, case.answer_times,
+             case.sleep_times)
     counts = [len(values) for values in lists]
     try:
         run_case(case, exes, standin, work)
@@ -280,10 +285,8 @@ class Costs:
     """The fixed costs measured in one scenario."""
     def __init__(self):
         self.message_ms = None      # one sent message's round trip; None without a box
-        self.write_ms = None        # one message of a write to a box
         self.request_files = []     # read the request, write and rename the result
         self.probe_files = []       # write and rename the probe document
-        self.oversleep_ms = {}      # how much longer than asked Sleep(ms) lasts
 
     def measure_files(self, exes, prefix, work):
         with open(os.path.join(work, "req.json"), "w", encoding="utf-8") as f:
@@ -300,14 +303,7 @@ class Costs:
         if boxes:
             self.message_ms = cost_ms(exes, ["message", str(boxes[0]["hwnd"]), "200"],
                                       standin.prefix, work)
-            # Written as a run writes: into a room's box where there is one.
-            self.write_ms = cost_ms(exes, ["write", str(boxes[-1]["hwnd"]), "200"],
-                                    standin.prefix, work)
 
-
-    def measure_oversleep(self, exes, cases, prefix, work):
-        for ms in sorted({ms for case in cases for ms in case.sleeps}):
-            self.oversleep_ms[ms] = cost_ms(exes, ["sleep", str(ms)], prefix, work)
 
 
 def measure(scenario, cases, runs, exes, prefix, work):
@@ -319,9 +315,9 @@ def measure(scenario, cases, runs, exes, prefix, work):
             case.inner_times.clear()
             case.baseline_times.clear()
             case.sent_counts.clear()
-            case.write_counts.clear()
+            case.answer_times.clear()
+            case.sleep_times.clear()
         costs.measure_message(exes, standin, work)
-        costs.measure_oversleep(exes, cases, prefix, work)
         for _ in range(runs):
             for case in cases:
                 run_round(case, exes, standin, work)
@@ -338,27 +334,27 @@ def quartiles(times):
 
 
 def split_row(case, costs, inner_overhead):
-    """The in-process overhead split into messages, files and chatdraft's own."""
+    """The in-process overhead split into the client's answers, files, the
+    waits' oversleep and chatdraft's own share. The answers and the waits are
+    timed inside chatdraft_timed.exe itself, around every sent message and
+    every Sleep."""
     sent = statistics.median(case.sent_counts) if case.sent_counts else 0
-    writes = statistics.median(case.write_counts) if case.write_counts else 0
     files = costs.probe_files if case.args and case.args[0] == "--probe" else costs.request_files
     if case.args == ["--probe"]:
         files = []                  # the probe document on standard output
     files_ms = statistics.median(files) if files else 0.0
-    oversleep = sum(costs.oversleep_ms[ms] for ms in case.sleeps)
-    if sent and costs.message_ms is None:
-        return " %g | | %.1f | %.1f | | |" % (sent, files_ms, oversleep)
-    messages_ms = (sent - writes) * (costs.message_ms or 0.0) + writes * (costs.write_ms or 0.0)
-    own = inner_overhead - messages_ms - files_ms - oversleep
+    answers_ms = statistics.median(case.answer_times)
+    oversleep = statistics.median(case.sleep_times) - case.waits
+    own = inner_overhead - answers_ms - files_ms - oversleep
     target = OWN_TARGET_MS.get(case.name)
     verdict = "" if target is None else "%s %g: %s" % ("≤", target, "ok" if own <= target else "OVER")
     return " %g | %.1f | %.1f | %.1f | %.1f | %s |" % (
-        sent, messages_ms, files_ms, oversleep, own, verdict)
+        sent, answers_ms, files_ms, oversleep, own, verdict)
 
 
 def table(measured, exe_size, baseline):
     head = ["| case | median ms | IQR ms | min ms | floor ms | waits ms | overhead ms | target "
-            "| in-process ms | in-process overhead ms | sent msgs | msgs ms | files ms "
+            "| in-process ms | in-process overhead ms | sent msgs | answers ms | files ms "
             "| oversleep ms | own ms | own target |",
             "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---|"]
     if baseline:
@@ -411,15 +407,12 @@ def table(measured, exe_size, baseline):
             for failure in case.failures:
                 failures.append("%s: a failed run (%s)" % (case.name, failure))
     message_costs = ["%.3f" % costs.message_ms for _, costs in measured if costs.message_ms]
-    write_costs = ["%.3f" % costs.write_ms for _, costs in measured if costs.write_ms]
     size_ok = exe_size < SIZE_TARGET
     if not size_ok:
         failures.append("chatdraft.exe size")
     rows.append("")
     rows.append("one sent message's round trip (median, per scenario with a box): %s ms"
                 % ", ".join(message_costs))
-    rows.append("one message of a write to a box (median, per scenario with a box): %s ms"
-                % ", ".join(write_costs))
     rows.append("chatdraft.exe: %d bytes (%.1f KiB), target < 300 KiB: %s"
                 % (exe_size, exe_size / 1024.0, "ok" if size_ok else "OVER"))
     return "\n".join(rows), failures

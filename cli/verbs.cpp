@@ -51,26 +51,26 @@ int finished_document(const launch_result& run, double timeout_seconds, json* do
 // Prints the exact bytes: a caller that reads --json gets the exe's document.
 void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
-bool locate(const command_line& cmd, wine_setup* setup, int* code) {
+// Finds Wine and the exe, runs it once with `spec` and reads its document:
+// kExitDone, or the code of what went wrong (already reported).
+int run_exe_once(const command_line& cmd, launch_spec spec, launch_result* run, json* doc) {
+    wine_setup setup;
     std::string error;
-    if (locate_wine(cmd, setup, &error)) return true;
-    *code = fail(kExitMisuse, error);
-    return false;
+    if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
+    spec.timeout_seconds = cmd.timeout_seconds;
+    *run = launch_exe(setup, spec);
+    return finished_document(*run, cmd.timeout_seconds, doc);
 }
 
 }  // namespace
 
 int run_probe(const command_line& cmd) {
     if (cmd.json && cmd.titles) return fail(kExitMisuse, "--json and --titles exclude each other");
-    wine_setup setup;
-    int code = kExitMisuse;
-    if (!locate(cmd, &setup, &code)) return code;
     launch_spec spec;
     spec.args = {"--probe", kResultName};
-    spec.timeout_seconds = cmd.timeout_seconds;
-    const launch_result run = launch_exe(setup, spec);
+    launch_result run;
     json doc;
-    if ((code = finished_document(run, cmd.timeout_seconds, &doc)) != kExitDone) return code;
+    if (const int code = run_exe_once(cmd, spec, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else if (cmd.titles)
@@ -88,18 +88,13 @@ int run_draft(const command_line& given) {
         if (const char* fault = text_fault(*cmd.message))
             return fail(kExitMisuse, std::string("MESSAGE ") + fault);
     }
-    const std::string request = request_json(cmd);
-    wine_setup setup;
-    int code = kExitMisuse;
-    if (!locate(cmd, &setup, &code)) return code;
     launch_spec spec;
     spec.args = {"req.json", kResultName};
-    spec.request = request;
+    spec.request = request_json(cmd);
     spec.take_lock = true;
-    spec.timeout_seconds = cmd.timeout_seconds;
-    const launch_result run = launch_exe(setup, spec);
+    launch_result run;
     json doc;
-    if ((code = finished_document(run, cmd.timeout_seconds, &doc)) != kExitDone) return code;
+    if (const int code = run_exe_once(cmd, spec, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else

@@ -48,19 +48,6 @@ BOOL CALLBACK collect_child_cb(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-struct top_level_set {
-    const std::vector<client_process>* clients;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK collect_other_cb(HWND hwnd, LPARAM param) {
-    auto* set = reinterpret_cast<top_level_set*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (is_client_pid(*set->clients, pid) && !is_client_class(hwnd)) set->windows.push_back(hwnd);
-    return TRUE;
-}
-
 // A window of the client's class, and what chatdraft makes of it.
 struct client_window {
     HWND hwnd;
@@ -165,14 +152,15 @@ void write_client_windows(FILE* out, const std::vector<client_window>& windows) 
 }
 
 void write_other_windows(FILE* out, const std::vector<client_process>& clients) {
-    top_level_set others{&clients, {}};
-    EnumWindows(collect_other_cb, reinterpret_cast<LPARAM>(&others));
     fputs(",\"other_windows\":[", out);
-    for (size_t i = 0; i < others.windows.size(); ++i) {
-        fprintf(out, "%s{\"hwnd\":%llu,\"class\":", i ? "," : "", hwnd_number(others.windows[i]));
-        write_json_escaped(out, class_name(others.windows[i]).text);
+    bool first = true;
+    for (HWND hwnd : client_top_level_windows(clients)) {
+        if (is_client_class(hwnd)) continue;
+        fprintf(out, "%s{\"hwnd\":%llu,\"class\":", first ? "" : ",", hwnd_number(hwnd));
+        first = false;
+        write_json_escaped(out, class_name(hwnd).text);
         fputs(",\"visible\":", out);
-        write_bool(out, IsWindowVisible(others.windows[i]) != FALSE);
+        write_bool(out, IsWindowVisible(hwnd) != FALSE);
         fputc('}', out);
     }
     fputc(']', out);

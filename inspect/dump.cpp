@@ -20,11 +20,14 @@ constexpr const WCHAR* kKeptNames[] = {
     W16("ChatRoomListCtrl"), W16("SearchListCtrl"),
 };
 
+// A text that begins with a name chatdraft looks for keeps that name; the
+// rest, as every other text, becomes as many placeholder units.
 void redact(WCHAR* text) {
     if (text16_equal(text, kMainTitle)) return;
+    size_t kept = 0;
     for (const WCHAR* name : kKeptNames)
-        if (text16_starts_with(text, name)) return;
-    for (WCHAR* p = text; *p; ++p) *p = 'x';
+        if (text16_starts_with(text, name)) kept = text16_len(name);
+    for (WCHAR* p = text + kept; *p; ++p) *p = 'x';
 }
 
 // An edit box of any kind: its length tells how long a draft it holds.
@@ -78,19 +81,6 @@ BOOL CALLBACK write_child_cb(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-struct top_level_list {
-    const std::vector<client_process>* clients;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK collect_top_level_cb(HWND hwnd, LPARAM param) {
-    auto* list = reinterpret_cast<top_level_list*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (is_client_pid(*list->clients, pid)) list->windows.push_back(hwnd);
-    return TRUE;
-}
-
 }  // namespace
 
 void write_window_tree(FILE* out, bool redact) {
@@ -103,10 +93,8 @@ void write_window_tree(FILE* out, bool redact) {
         fputc('}', out);
     }
     fputs("],\"windows\":[", out);
-    top_level_list top{&clients, {}};
-    EnumWindows(collect_top_level_cb, reinterpret_cast<LPARAM>(&top));
     tree_writer writer{out, redact, true};
-    for (HWND hwnd : top.windows) {
+    for (HWND hwnd : client_top_level_windows(clients)) {
         write_window(&writer, hwnd, nullptr);
         EnumChildWindows(hwnd, write_child_cb, reinterpret_cast<LPARAM>(&writer));
     }

@@ -17,6 +17,8 @@ struct client_process {
 };
 std::vector<client_process> find_client_processes();
 bool is_client_pid(const std::vector<client_process>& clients, DWORD pid);
+// The top-level windows of those processes, in z-order.
+std::vector<HWND> client_top_level_windows(const std::vector<client_process>& clients);
 
 // The diagnosis document.
 void write_diagnosis(FILE* out);

@@ -61,3 +61,26 @@ bool is_client_pid(const std::vector<client_process>& clients, DWORD pid) {
         if (p.pid == pid) return true;
     return false;
 }
+
+namespace {
+
+struct top_level_list {
+    const std::vector<client_process>* clients;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collect_top_level_cb(HWND hwnd, LPARAM param) {
+    auto* list = reinterpret_cast<top_level_list*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (is_client_pid(*list->clients, pid)) list->windows.push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> client_top_level_windows(const std::vector<client_process>& clients) {
+    top_level_list list{&clients, {}};
+    EnumWindows(collect_top_level_cb, reinterpret_cast<LPARAM>(&list));
+    return list.windows;
+}

@@ -74,7 +74,7 @@ class Checklist(CommandCase):
 
 
 class WindowTree(CommandCase):
-    SCENARIO = 'room "Family Plans" draft="milk"\nroom "Quarterly Numbers"'
+    SCENARIO = 'room "Family Plans" draft="milk"\nroom "Quarterly Numbers"\nroom "LockModeView fans"'
 
     def dump(self, *extra):
         path = os.path.join(self.tmp_out, "tree%d.json" % len(os.listdir(self.tmp_out)))
@@ -99,8 +99,9 @@ class WindowTree(CommandCase):
         redacted, out = self.dump("--redact")
         self.assertEqual(len(tree["windows"]), len(redacted["windows"]))
         dump_text = json.dumps(redacted, ensure_ascii=False)
-        for title in ("Family Plans", "Quarterly Numbers"):
+        for title in ("Family Plans", "Quarterly Numbers", "fans"):
             self.assertNotIn(title, dump_text)
+        self.assertIn("LockModeView" + "x" * len(" fans"), [w["text"] for w in redacted["windows"]])
         self.assertIn("x" * len("Family Plans"), [w["text"] for w in redacted["windows"]])
         self.assertIn("카카오톡", [w["text"] for w in redacted["windows"]])
         self.assertNotIn("rooms' names", out)
