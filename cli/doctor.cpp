@@ -225,10 +225,10 @@ int run_inspector(const command_line& cmd, const std::vector<std::string>& args,
     if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
     int code = kExitMisuse;
     if (!use_inspector(&setup, &code)) return code;
-    launch_spec spec;
-    spec.args = args;
-    spec.timeout_seconds = cmd.timeout_seconds;
-    const launch_result run = launch_exe(setup, spec);
+    launch_plan plan;
+    plan.args = args;
+    plan.timeout_seconds = cmd.timeout_seconds;
+    const launch_result run = launch_exe(setup, plan);
     if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
     if (run.end != launch_end::exited || run.exit_code != 0 || !run.has_document) {
         if (!run.wine_log.empty()) fprintf(stderr, "%s", run.wine_log.c_str());

@@ -193,10 +193,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // Standard input from /dev/null, standard output and error into the log, the
 // run's folder as working folder, a process group of its own (so that the
 // time-out reaches whatever Wine starts with it), default signal handling.
-int spawn_exe(const wine_setup& setup, const launch_spec& spec, const std::string& folder,
+int spawn_exe(const wine_setup& setup, const launch_plan& plan, const std::string& folder,
               pid_t* pid) {
     std::vector<std::string> argv = {setup.loader, setup.exe};
-    argv.insert(argv.end(), spec.args.begin(), spec.args.end());
+    argv.insert(argv.end(), plan.args.begin(), plan.args.end());
     std::vector<std::string> env = exe_environment(setup);
     const std::string log = folder + "/" + kLogName;
 
@@ -243,9 +243,9 @@ std::string log_tail(const std::string& folder) {
     return log.size() > kLogTailBytes ? log.substr(log.size() - kLogTailBytes) : log;
 }
 
-void run_to_end(const wine_setup& setup, const launch_spec& spec, double deadline,
+void run_to_end(const wine_setup& setup, const launch_plan& plan, double deadline,
                 run_state* state, launch_result* result) {
-    if (spec.take_lock) {
+    if (plan.take_lock) {
         const lock_outcome lock = take_lock(setup, deadline, state, &result->error);
         if (lock != lock_outcome::held) {
             result->end = lock == lock_outcome::busy ? launch_end::lock_busy : launch_end::setup_failed;
@@ -259,11 +259,11 @@ void run_to_end(const wine_setup& setup, const launch_spec& spec, double deadlin
         return;
     }
     state->folder = folder;
-    if (!spec.request.empty() && !write_new_file(state->folder + "/" + kRequestName, spec.request)) {
+    if (!plan.request.empty() && !write_new_file(state->folder + "/" + kRequestName, plan.request)) {
         result->error = "cannot write the request in " + state->folder;
         return;
     }
-    const int rc = spawn_exe(setup, spec, state->folder, &state->child);
+    const int rc = spawn_exe(setup, plan, state->folder, &state->child);
     if (rc != 0) {
         state->child = -1;
         result->error = "cannot run " + setup.loader + ": " + strerror(rc);
@@ -284,14 +284,14 @@ void run_to_end(const wine_setup& setup, const launch_spec& spec, double deadlin
 
 }  // namespace
 
-launch_result launch_exe(const wine_setup& setup, const launch_spec& spec) {
-    const double deadline = now_seconds() + spec.timeout_seconds;
+launch_result launch_exe(const wine_setup& setup, const launch_plan& plan) {
+    const double deadline = now_seconds() + plan.timeout_seconds;
     const sigset_t set = run_signals();
     sigset_t before;
     sigprocmask(SIG_BLOCK, &set, &before);
     run_state state;
     launch_result result;
-    run_to_end(setup, spec, deadline, &state, &result);
+    run_to_end(setup, plan, deadline, &state, &result);
     clean_up(&state);
     // A stop signal that came after the exe ended still ends this process,
     // once the folder is gone.

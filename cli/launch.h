@@ -7,7 +7,7 @@
 
 struct wine_setup;
 
-struct launch_spec {
+struct launch_plan {
     std::vector<std::string> args;  // after the exe: "--probe out.json" or "req.json out.json"
     std::string request;            // written to req.json when not empty
     bool take_lock = false;         // one draft per prefix at a time
@@ -36,4 +36,4 @@ extern const char kResultName[];
 
 // Runs the exe once. A SIGINT, SIGTERM or SIGHUP meanwhile kills the exe's
 // group, removes the folder, and ends this process by the same signal.
-launch_result launch_exe(const wine_setup& setup, const launch_spec& spec);
+launch_result launch_exe(const wine_setup& setup, const launch_plan& plan);

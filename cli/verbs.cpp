@@ -51,14 +51,14 @@ int finished_document(const launch_result& run, double timeout_seconds, json* do
 // Prints the exact bytes: a caller that reads --json gets the exe's document.
 void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
-// Finds Wine and the exe, runs it once with `spec` and reads its document:
+// Finds Wine and the exe, runs it once with `plan` and reads its document:
 // kExitDone, or the code of what went wrong (already reported).
-int run_exe_once(const command_line& cmd, launch_spec spec, launch_result* run, json* doc) {
+int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, json* doc) {
     wine_setup setup;
     std::string error;
     if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
-    spec.timeout_seconds = cmd.timeout_seconds;
-    *run = launch_exe(setup, spec);
+    plan.timeout_seconds = cmd.timeout_seconds;
+    *run = launch_exe(setup, plan);
     return finished_document(*run, cmd.timeout_seconds, doc);
 }
 
@@ -66,11 +66,11 @@ int run_exe_once(const command_line& cmd, launch_spec spec, launch_result* run, 
 
 int run_probe(const command_line& cmd) {
     if (cmd.json && cmd.titles) return fail(kExitMisuse, "--json and --titles exclude each other");
-    launch_spec spec;
-    spec.args = {"--probe", kResultName};
+    launch_plan plan;
+    plan.args = {"--probe", kResultName};
     launch_result run;
     json doc;
-    if (const int code = run_exe_once(cmd, spec, &run, &doc); code != kExitDone) return code;
+    if (const int code = run_exe_once(cmd, plan, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else if (cmd.titles)
@@ -88,13 +88,13 @@ int run_draft(const command_line& given) {
         if (const char* fault = text_fault(*cmd.message))
             return fail(kExitMisuse, std::string("MESSAGE ") + fault);
     }
-    launch_spec spec;
-    spec.args = {"req.json", kResultName};
-    spec.request = request_json(cmd);
-    spec.take_lock = true;
+    launch_plan plan;
+    plan.args = {"req.json", kResultName};
+    plan.request = request_json(cmd);
+    plan.take_lock = true;
     launch_result run;
     json doc;
-    if (const int code = run_exe_once(cmd, spec, &run, &doc); code != kExitDone) return code;
+    if (const int code = run_exe_once(cmd, plan, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else
