@@ -33,6 +33,7 @@ STEPS = [
     ("'Alpha' is only inside a title: sending is refused", ["draft", "Alpha", "hi", "--send"]),
     ("A mistake: no such tab", ["draft", "Team Alpha", "hi", "-t", "Work"]),
     ("A program reads the document itself", ["probe", "--json"]),
+    ("What chatdraft finds of the client, item by item", ["doctor"]),
 ]
 
 RECORDED = ("send", "opened", "closed", "activate", "focus")
