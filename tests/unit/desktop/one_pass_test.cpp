@@ -131,27 +131,6 @@ TEST(find_main_and_chat_windows, no_main_window_still_lists_rooms) {
     EXPECT_EQ(set->candidates[0].score, 100);
 }
 
-// A second client's rooms, met before the main window is known, never stay
-// in the table, nor in a later scan of it; without a main window all count.
-TEST(find_main_and_chat_windows, keeps_only_the_rooms_of_the_main_window_process) {
-    for (bool with_main : {true, false}) {
-        fake_desktop_scope scope;
-        if (with_main) add_main_window();
-        const int own = add_chat_room(u"Team Alpha");
-        const int other = add_chat_room(u"Team Alpha");
-        scope.desk.windows[static_cast<size_t>(other)].pid = 9;
-        main_window_info info{};
-        auto set = std::make_unique<room_match_set>();
-        text16_copy(set->room, reinterpret_cast<const WCHAR*>(u"Team Alpha"), kQueryUnits - 1);
-        find_main_and_chat_windows(&info, set.get());
-        for (int pass = 0; pass < 2; ++pass) {
-            ASSERT_EQ(set->count, with_main ? 1 : 2) << with_main;
-            if (with_main) EXPECT_EQ(set->candidates[0].hwnd, handle_of(own));
-            scan_chat_windows(set.get());
-        }
-    }
-}
-
 // Each class read is a round trip to the server: a room whose title matches
 // no query, an untitled window and a second main window cost none.
 TEST(find_main_and_chat_windows, reads_no_class_of_windows_ruled_out_by_title) {
