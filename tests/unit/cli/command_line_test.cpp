@@ -61,8 +61,8 @@ TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
 
 TEST(CommandLine, MisuseIsRefused) {
     const row rows[] = {
-        {{}, "error: no verb given: use probe, draft or doctor"},
-        {{"send", "R"}, "error: no verb 'send': use probe, draft or doctor"},
+        {{}, "error: no verb given: use probe, draft, doctor or mcp"},
+        {{"send", "R"}, "error: no verb 'send': use probe, draft, doctor or mcp"},
         {{"draft"}, "error: draft needs ROOM"},
         {{"draft", "R", "M", "extra"}, "error: draft: too many operands"},
         {{"probe", "R"}, "error: probe: too many operands"},
