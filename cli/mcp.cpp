@@ -41,6 +41,7 @@ struct session {
     std::deque<pending_call> calls;      // tools/call requests not yet run
     std::set<std::string> cancelled;     // ids (as JSON text) the client cancelled
     std::map<std::string, json> answers; // responses to this server's requests, by id
+    std::string running;                 // the id (as JSON text) of the call running now
     bool input_ended = false;
     bool client_elicits = false;
     int log_level = 1;                   // index in kLogLevels
@@ -110,8 +111,14 @@ void take_notification(session* s, const std::string& method, const json& params
     if (method != "notifications/cancelled") return;
     const auto id = params.find("requestId");
     if (id == params.end()) return;
+    const std::string key = key_of(*id);
     const std::lock_guard<std::mutex> hold(s->mutex);
-    s->cancelled.insert(key_of(*id));
+    // Only a call still to answer: an id the client uses again later must not
+    // find an old cancellation.
+    bool known = key == s->running;
+    for (const pending_call& call : s->calls) known = known || key_of(call.id) == key;
+    if (!known) return;
+    s->cancelled.insert(key);
     s->changed.notify_all();
 }
 
@@ -221,6 +228,14 @@ elicit_end ask_person(session* s, const json& call_id, const std::string& messag
            : action == "cancel" ? elicit_end::cancelled : elicit_end::no_answer;
 }
 
+json progress_token(const json& params) {
+    const auto meta = params.find("_meta");
+    if (meta == params.end() || !meta->is_object()) return nullptr;
+    const auto token = meta->find("progressToken");
+    if (token == meta->end() || !(token->is_string() || token->is_number_integer())) return nullptr;
+    return *token;
+}
+
 tool_context context_for(session* s, const command_line& cmd, const pending_call& call, int* step) {
     tool_context ctx;
     ctx.cmd = &cmd;
@@ -229,9 +244,9 @@ tool_context context_for(session* s, const command_line& cmd, const pending_call
         const std::lock_guard<std::mutex> hold(s->mutex);
         ctx.client_elicits = s->client_elicits;
     }
-    const json token = call.params.value("_meta", json::object()).value("progressToken", json());
+    const json token = progress_token(call.params);
     ctx.progress = [token, step](const std::string& text) {
-        if (token.is_string() || token.is_number_integer())
+        if (!token.is_null())
             send_message(notification("notifications/progress",
                                       {{"progressToken", token}, {"progress", ++*step}, {"message", text}}));
     };
@@ -253,6 +268,7 @@ void run_call(session* s, const command_line& cmd, const pending_call& call) {
     if (!result.is_null() && !is_cancelled(s, call.id)) send_message(result_message(call.id, result));
     const std::lock_guard<std::mutex> hold(s->mutex);
     s->cancelled.erase(key_of(call.id));
+    s->running.clear();
 }
 
 // The next call, or false when input has ended and none is left.
@@ -262,6 +278,7 @@ bool next_call(session* s, pending_call* call) {
     if (s->calls.empty()) return false;
     *call = std::move(s->calls.front());
     s->calls.pop_front();
+    s->running = key_of(call->id);
     return true;
 }
 
