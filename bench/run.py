@@ -516,7 +516,8 @@ def main():
         for scenario, cases in scenarios():
             if opts.only:
                 wanted = {c.name for c in cases if opts.only in c.name}
-                wanted |= {c.versus for c in cases if c.name in wanted and c.versus}
+                for _ in cases:     # and what they are measured against, down the chain
+                    wanted |= {c.versus for c in cases if c.name in wanted and c.versus}
                 cases = [c for c in cases if c.target is None or c.name in wanted]
                 if len(cases) == 1:
                     continue

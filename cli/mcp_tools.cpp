@@ -244,6 +244,8 @@ const error_help kErrorHelp[] = {
      "Ask the person to start KakaoTalk and log in; check_client tells what is missing."},
     {"WRITE_MISMATCH", "the input box did not hold the text after writing; nothing was sent",
      "Look with list_rooms and tell the person what the box holds; do not retry blindly."},
+    {"WRONG_ROOM", "the client opened a room whose title only contains the name, not the room named",
+     "Ask the person for the room's exact title; list_rooms shows the rooms open now."},
     {"ROOM_NOT_EXACT", "no open room is titled exactly so, but open rooms contain the name",
      "Ask the person which room they mean and call again with its exact title as list_rooms "
      "shows it, or ask them to open the room."},
@@ -405,10 +407,36 @@ json not_exact_result(const std::string& room, const std::vector<std::string>& n
     json doc = {{"error_code", "ROOM_NOT_EXACT"}, {"candidates", near},
                 {"error", "이름이 정확히 일치하는 채팅방이 열려 있지 않습니다."}};
     json result = error_result(doc);
-    result["content"][0]["text"] = "Nothing was written: no open room is titled " + quoted(room) +
+    result["content"][0]["text"] = "Nothing was written: no open room is titled " + ::quoted(room) +
                                    ", and chatdraft never writes into a room whose title only contains "
                                    "the name. " + result["content"][0]["text"].get<std::string>();
     return result;
+}
+
+// The client opened a room that only begins with the name, and the draft went
+// there: the box is put back as it was, and the call answers WRONG_ROOM.
+json undo_wrong_room(const tool_context& ctx, const std::string& room, const json& doc) {
+    command_line undo = *ctx.cmd;
+    undo.room = text_of(doc, "room_title");
+    undo.message = text_of(doc, "previous_input_text");
+    undo.clear = undo.message->empty();
+    undo.force = true;
+    undo.strict_open_only = true;
+    const exe_run run = run_request(ctx, undo, "putting back the input box of " + ::quoted(undo.room));
+    const bool undone = run.end == exe_end::document && text_of(run.doc, "status") != "error";
+    json result = error_result({{"error_code", "WRONG_ROOM"}, {"room_title", undo.room},
+                                {"error", "요청한 이름과 정확히 일치하지 않는 채팅방이 열렸습니다."}});
+    ctx.log(undone ? "warning" : "error", "the client opened " + ::quoted(undo.room) + " for " + ::quoted(room));
+    result["content"][0]["text"] =
+        "The client opened " + ::quoted(undo.room) + ", not a room titled " + ::quoted(room) + "; " +
+        (undone ? "its input box was put back as it was. "
+                : "its input box could NOT be put back and may hold the message: tell the person. ") +
+        result["content"][0]["text"].get<std::string>();
+    return result;
+}
+
+bool names_room(const json& doc, const std::string& room) {
+    return text_of(doc, "status") == "error" || loose_title(text_of(doc, "room_title")) == loose_title(room);
 }
 
 // Looks at the open rooms, then runs the request in the room named. True with
@@ -424,9 +452,13 @@ bool run_in_named_room(const tool_context& ctx, const command_line& req, json* d
             *result = not_exact_result(req.room, near);
             return false;
         }
-        const std::string doing = named_open ? "writing into " + quoted(req.room)
+        const std::string doing = named_open ? "writing into " + ::quoted(req.room)
                                              : "opening the room through the client's search box";
         run = run_request(ctx, req, doing);
+    }
+    if (run.end == exe_end::document && !names_room(run.doc, req.room)) {
+        *result = undo_wrong_room(ctx, req.room, run.doc);
+        return false;
     }
     if (run.end == exe_end::document) {
         *doc = run.doc;
@@ -508,9 +540,8 @@ std::string sent_text(const json& doc) {
 
 // The message stands as a draft and was not sent, for the reason given.
 json left_as_draft(const json& doc, const std::string& reason) {
-    json result = success_result(doc, "The message was NOT sent: " + reason + " It stands as a draft in " +
-                                          quoted(text_of(doc, "room_title")) + ".");
-    return result;
+    return success_result(doc, "The message was NOT sent: " + reason + " It stands as a draft in " +
+                                   quoted(text_of(doc, "room_title")) + ".");
 }
 
 json confirm_schema() {

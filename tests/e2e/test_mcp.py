@@ -32,6 +32,8 @@ SCENARIO = "\n".join([
     'room "Busy"',
     'known "Project Beta"',
     'search "Project Beta" "Project Beta"',
+    'known "Team Beta Squad"',
+    'search "Team Beta" "Team Beta Squad"',
 ])
 
 
@@ -161,7 +163,17 @@ class Sessions(McpCase):
             self.assertEqual(("ROOM_NOT_EXACT", ["Team Alpha"]), (result["structuredContent"]["error_code"],
                                                                   result["structuredContent"]["candidates"]))
         self.assertEqual("", self.box("Team Alpha"))
-        self.assertEqual([], self.sends("Team Alpha", mark))
+        # A room the client's search opens for a longer name gets its box back
+        # as it was; once open, it is refused before anything is written.
+        wrong, refused = [self.session([{"name": name, "arguments": {"room": "Team Beta", "message": "hi"}}],
+                                       answer="accept")["results"][0] for name in ("write_draft", "send_message")]
+        self.assertEqual(("WRONG_ROOM", "Team Beta Squad"), (wrong["structuredContent"]["error_code"],
+                                                             wrong["structuredContent"]["room_title"]))
+        self.assertIn("put back as it was", text_of(wrong))
+        self.assertEqual(("ROOM_NOT_EXACT", ["Team Beta Squad"]), (refused["structuredContent"]["error_code"],
+                                                                   refused["structuredContent"]["candidates"]))
+        self.assertEqual("", self.box("Team Beta Squad"))
+        self.assertEqual([], self.sends("Team Alpha", mark) + self.sends("Team Beta Squad", mark))
 
 
 class RawLines(McpCase):
