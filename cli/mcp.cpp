@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -40,7 +39,8 @@ struct session {
     std::condition_variable changed;
     std::deque<pending_call> calls;      // tools/call requests not yet run
     std::set<std::string> cancelled;     // ids (as JSON text) the client cancelled
-    std::map<std::string, json> answers; // responses to this server's requests, by id
+    std::string asking;                  // the id (as JSON text) of the question out now
+    json answer;                         // the client's answer to it, null until it comes
     std::string running;                 // the id (as JSON text) of the call running now
     bool input_ended = false;
     bool client_elicits = false;
@@ -122,9 +122,12 @@ void take_notification(session* s, const std::string& method, const json& params
     s->changed.notify_all();
 }
 
+// Only the answer to the question out now is kept: others come too late,
+// or were never asked for.
 void take_answer(session* s, const json& message) {
     const std::lock_guard<std::mutex> hold(s->mutex);
-    s->answers[key_of(message["id"])] = message;
+    if (s->asking.empty() || key_of(message["id"]) != s->asking) return;
+    s->answer = message;
     s->changed.notify_all();
 }
 
@@ -199,33 +202,41 @@ void log_line(session* s, const char* level, const std::string& text) {
                                   {{"level", level}, {"logger", "chatdraft"}, {"data", text}}));
 }
 
+// How the person answered, from the client's response.
+elicit_end answer_of(const json& answer, json* content) {
+    const json result = answer.value("result", json::object());
+    const json action = result.is_object() ? result.value("action", json()) : json();
+    if (action == "accept") *content = result.value("content", json::object());
+    return action == "accept"    ? elicit_end::accepted
+           : action == "decline" ? elicit_end::declined
+           : action == "cancel"  ? elicit_end::cancelled
+                                 : elicit_end::no_answer;
+}
+
+// Asks the person through the client and waits, with no time limit of its
+// own: the answer, the end of input, or the call's cancellation ends it.
 elicit_end ask_person(session* s, const json& call_id, const std::string& message, const json& schema,
                       json* content) {
     std::unique_lock<std::mutex> hold(s->mutex);
     if (s->input_ended) return elicit_end::no_answer;
     const std::string id = "chatdraft-" + std::to_string(++s->next_request);
-    const std::string key = key_of(id);
+    s->asking = key_of(id);
+    s->answer = nullptr;
     hold.unlock();
     send_message(request_message(id, "elicitation/create", {{"message", message}, {"requestedSchema", schema}}));
     hold.lock();
-    s->changed.wait(hold, [&] {
-        return s->answers.count(key) || s->input_ended || s->cancelled.count(key_of(call_id));
-    });
-    if (!s->answers.count(key)) {
-        const bool call_cancelled = s->cancelled.count(key_of(call_id)) != 0;
-        hold.unlock();
-        if (call_cancelled)
-            send_message(notification("notifications/cancelled", {{"requestId", id}, {"reason", "the tool call was cancelled"}}));
-        return call_cancelled ? elicit_end::call_cancelled : elicit_end::no_answer;
-    }
-    const json answer = s->answers[key];
-    s->answers.erase(key);
-    const json result = answer.value("result", json::object());
-    const json action = result.is_object() ? result.value("action", json()) : json();
-    if (action == "accept") *content = result.value("content", json::object());
-    return action == "accept" ? elicit_end::accepted
-           : action == "decline" ? elicit_end::declined
-           : action == "cancel" ? elicit_end::cancelled : elicit_end::no_answer;
+    const auto cancelled = [&] { return s->cancelled.count(key_of(call_id)) != 0; };
+    s->changed.wait(hold, [&] { return !s->answer.is_null() || s->input_ended || cancelled(); });
+    s->asking.clear();
+    const json answer = std::move(s->answer);
+    s->answer = nullptr;
+    const bool call_cancelled = answer.is_null() && cancelled();
+    hold.unlock();
+    if (call_cancelled)
+        send_message(notification("notifications/cancelled",
+                                  {{"requestId", id}, {"reason", "the tool call was cancelled"}}));
+    if (answer.is_null()) return call_cancelled ? elicit_end::call_cancelled : elicit_end::no_answer;
+    return answer_of(answer, content);
 }
 
 json progress_token(const json& params) {

@@ -200,6 +200,9 @@ class RawLines(McpCase):
             ("not JSON-RPC 2.0", b'{"id":2,"method":"ping"}', [(2, -32600)]),
             ("an id of the wrong type", b'{"jsonrpc":"2.0","id":{},"method":"ping"}', [(None, -32600)]),
             ("a notification: no answer", b'{"jsonrpc":"2.0","method":"tools/call"}', []),
+            ("an answer to no question", b'{"jsonrpc":"2.0","id":"chatdraft-1","result":{}}', []),
+            ("a cancellation of no call", b'{"jsonrpc":"2.0","method":"notifications/cancelled",'
+                                          b'"params":{"requestId":"last"}}', []),
             ("an unknown method", b'{"jsonrpc":"2.0","id":3,"method":"rooms/delete"}', [(3, -32601)]),
             ("params not an object", b'{"jsonrpc":"2.0","id":4,"method":"tools/list","params":[1]}',
              [(4, -32602)]),
