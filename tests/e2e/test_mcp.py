@@ -30,6 +30,7 @@ SCENARIO = "\n".join([
     'room "Untouched"',
     'room "Team Alpha"',
     'room "Busy"',
+    'room "Stuck" send=stuck',
     'known "Project Beta"',
     'search "Project Beta" "Project Beta"',
     'known "Team Beta Squad"',
@@ -117,6 +118,7 @@ class Sessions(McpCase):
                                     answer=answer, args=args)
                 result = seen["results"][0]
                 self.assertEqual(sent, result["structuredContent"]["sent"], text_of(result))
+                self.assertFalse(result["isError"])
                 self.assertEqual([crlf(message)] if sent else [], self.sends(room, mark))
                 self.assertEqual("" if sent else crlf(message), self.box(room))
                 if answer:
@@ -124,6 +126,14 @@ class Sessions(McpCase):
                     self.assertIn(message, seen["asked"][0]["message"])
                 if not sent:
                     self.assertIn("NOT sent", text_of(result))
+
+    def test_an_unconfirmed_send_is_an_unknown_outcome(self):
+        result = self.session([{"name": "send_message", "arguments": {"room": "Stuck", "message": "hi"}}],
+                              answer="accept")["results"][0]
+        self.assertEqual((True, "unknown"), (result["isError"], result["structuredContent"]["outcome"]))
+        self.assertNotIn("sent", result["structuredContent"])
+        self.assertIn("may have been sent", text_of(result))
+        self.assertIn("list_rooms before trying again", text_of(result))
 
     def test_ping_and_a_cancelled_call_while_the_person_is_asked(self):
         mark = self.s.mark()
