@@ -263,12 +263,17 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, double deadlin
         result->error = "cannot write the request in " + state->folder;
         return;
     }
+    if (plan.may_start && !plan.may_start()) {
+        result->end = launch_end::cancelled;
+        return;
+    }
     const int rc = spawn_exe(setup, plan, state->folder, &state->child);
     if (rc != 0) {
         state->child = -1;
         result->error = "cannot run " + setup.loader + ": " + strerror(rc);
         return;
     }
+    if (plan.on_start) plan.on_start();
     int status = 0;
     if (!wait_exe(deadline, state, &status)) {
         result->end = launch_end::timed_out;
