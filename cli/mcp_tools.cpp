@@ -244,11 +244,6 @@ const error_help kErrorHelp[] = {
      "Ask the person to start KakaoTalk and log in; check_client tells what is missing."},
     {"WRITE_MISMATCH", "the input box did not hold the text after writing; nothing was sent",
      "Look with list_rooms and tell the person what the box holds; do not retry blindly."},
-    {"WRONG_ROOM", "the client opened a room whose title only contains the name, not the room named",
-     "Ask the person for the room's exact title; list_rooms shows the rooms open now."},
-    {"ROOM_NOT_EXACT", "no open room is titled exactly so, but open rooms contain the name",
-     "Ask the person which room they mean and call again with its exact title as list_rooms "
-     "shows it, or ask them to open the room."},
 };
 
 const error_help& help_for(const std::string& code) {
@@ -372,94 +367,21 @@ exe_run run_request(const tool_context& ctx, const command_line& req, const std:
     return run_exe(ctx, plan, doing);
 }
 
-// A title as the exe compares it, near enough to tell rooms apart: ASCII
-// blanks dropped, A to Z lowered.
-std::string loose_title(const std::string& title) {
-    std::string out;
-    for (const char c : title) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return out;
-}
-
 const json& open_rooms(const json& probe) {
     static const json none = json::array();
     const auto it = probe.find("open_rooms");
     return it != probe.end() && it->is_array() ? *it : none;
 }
 
-// The open rooms that contain the name without bearing it: the exe would
-// take one of them for a draft when no room is titled `room` itself.
-std::vector<std::string> near_rooms(const json& probe, const std::string& room, bool* named_open) {
-    std::vector<std::string> near;
-    const std::string name = loose_title(room);
-    *named_open = false;
-    for (const json& entry : open_rooms(probe)) {
-        const std::string title = text_of(entry, "title");
-        if (loose_title(title) == name) *named_open = true;
-        else if (loose_title(title).find(name) != std::string::npos) near.push_back(title);
-    }
-    return near;
-}
-
-json not_exact_result(const std::string& room, const std::vector<std::string>& near) {
-    json doc = {{"error_code", "ROOM_NOT_EXACT"}, {"candidates", near},
-                {"error", "이름이 정확히 일치하는 채팅방이 열려 있지 않습니다."}};
-    json result = error_result(doc);
-    result["content"][0]["text"] = "Nothing was written: no open room is titled " + ::quoted(room) +
-                                   ", and chatdraft never writes into a room whose title only contains "
-                                   "the name. " + result["content"][0]["text"].get<std::string>();
-    return result;
-}
-
-// The client opened a room that only begins with the name, and the draft went
-// there: the box is put back as it was, and the call answers WRONG_ROOM.
-json undo_wrong_room(const tool_context& ctx, const std::string& room, const json& doc) {
-    command_line undo = *ctx.cmd;
-    undo.room = text_of(doc, "room_title");
-    undo.message = text_of(doc, "previous_input_text");
-    undo.clear = undo.message->empty();
-    undo.force = true;
-    undo.strict_open_only = true;
-    const exe_run run = run_request(ctx, undo, "putting back the input box of " + ::quoted(undo.room));
-    const bool undone = run.end == exe_end::document && text_of(run.doc, "status") != "error";
-    json result = error_result({{"error_code", "WRONG_ROOM"}, {"room_title", undo.room},
-                                {"error", "요청한 이름과 정확히 일치하지 않는 채팅방이 열렸습니다."}});
-    ctx.log(undone ? "warning" : "error", "the client opened " + ::quoted(undo.room) + " for " + ::quoted(room));
-    result["content"][0]["text"] =
-        "The client opened " + ::quoted(undo.room) + ", not a room titled " + ::quoted(room) + "; " +
-        (undone ? "its input box was put back as it was. "
-                : "its input box could NOT be put back and may hold the message: tell the person. ") +
-        result["content"][0]["text"].get<std::string>();
-    return result;
-}
-
-bool names_room(const json& doc, const std::string& room) {
-    return text_of(doc, "status") == "error" || loose_title(text_of(doc, "room_title")) == loose_title(room);
-}
-
-// Looks at the open rooms, then runs the request in the room named. True with
-// the exe's document; false with the call's whole result in *result (null
-// when the call was cancelled before its exe started).
+// Runs the request in the room named. `exact` makes chatdraft.exe refuse a
+// room whose title merely contains the name (AMBIGUOUS_ROOM), and open the
+// room itself when only such rooms are open. True with the exe's document;
+// false with the call's whole result in *result (null when the call was
+// cancelled before its exe started).
 bool run_in_named_room(const tool_context& ctx, const command_line& req, json* doc, json* result) {
-    const exe_run probe = run_probe_once(ctx);
-    exe_run run = probe;
-    if (probe.end == exe_end::document) {
-        bool named_open = false;
-        const std::vector<std::string> near = near_rooms(probe.doc, req.room, &named_open);
-        if (!named_open && !near.empty()) {
-            *result = not_exact_result(req.room, near);
-            return false;
-        }
-        const std::string doing = named_open ? "writing into " + ::quoted(req.room)
-                                             : "opening the room through the client's search box";
-        run = run_request(ctx, req, doing);
-    }
-    if (run.end == exe_end::document && !names_room(run.doc, req.room)) {
-        *result = undo_wrong_room(ctx, req.room, run.doc);
-        return false;
-    }
+    std::string doing = "writing into " + ::quoted(req.room);
+    if (!req.strict_open_only) doing += "; when the room is not open, opening the room through the client's search box";
+    const exe_run run = run_request(ctx, req, doing);
     if (run.end == exe_end::document) {
         *doc = run.doc;
         return true;
