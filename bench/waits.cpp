@@ -11,7 +11,8 @@ waited_ms& waited() {
 LRESULT platform::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
                                       UINT flags, UINT timeout_ms, DWORD_PTR* result) {
     const double started = now_ms();
-    const LRESULT answer = ::SendMessageTimeoutW(hwnd, msg, wparam, lparam, flags, timeout_ms, result);
+    const LRESULT answer =
+        ::SendMessageTimeoutW(hwnd, msg, wparam, lparam, flags, timeout_ms, result);
     waited().answers += now_ms() - started;
     return answer;
 }

@@ -148,7 +148,8 @@ static decoded_value decode_string_alloc(const char* p) {
 
 static WCHAR* utf8_to_utf16_alloc(const char* bytes) {
     int n = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
-    WCHAR* text = static_cast<WCHAR*>(zeroed_alloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(WCHAR)));
+    WCHAR* text =
+        static_cast<WCHAR*>(zeroed_alloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(WCHAR)));
     if (text && n > 0) MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text, n);
     return text;
 }

@@ -1,21 +1,22 @@
 // The program's only view of the operating system: the small Win32 subset the
 // logic uses, declared here for every build so that no file of the logic
-// includes <windows.h>. The calls live in namespace `platform` and are
-// defined by exactly one implementation linked into each program:
-//   platform_win32.cpp, platform_win32_waits.cpp   forwarders to Windows
-//   platform_posix.cpp + platform_empty_desktop.cpp  Linux, a desktop without windows
-//   tests/unit/desktop/fake_desktop.cpp             the tests' scripted desktop
-//   bench/waits.cpp                                 the benchmark's stopwatch on the waits
-// Every implementation defines the calls by their qualified names, so a
-// signature that differs from this file fails to compile, a missing one fails
-// to link, and two implementations in one program collide at the link.
+// includes <windows.h>. The calls live in namespace `platform`; each program
+// links one set of files that defines them all:
+//   chatdraft.exe       platform_win32.cpp, platform_win32_waits.cpp (forwarders)
+//   the benchmark       platform_win32.cpp, bench/waits.cpp (the waits timed)
+//   Linux programs      platform_posix.cpp, platform_empty_desktop.cpp (no windows)
+//   the desktop tests   platform_posix.cpp, tests/unit/desktop/fake_desktop.cpp
+// Every file defines the calls by their qualified names, so a signature that
+// differs from this one fails to compile, a missing call fails to link, and
+// two definitions of one call in a program collide at the link.
 //
-// On Windows the types are exactly those of <windows.h> (and a file that
-// includes both redeclares them; a difference fails to compile). A file that
-// includes <windows.h> first (the forwarders, the inspector) keeps its macros
-// as the constants and calls Windows itself; the logic reaches the calls here
-// through the using-directive at the end. An inline function in a header of
-// the logic names them qualified (platform::), so it means the same in both.
+// On Windows the types are exactly those of <windows.h>: a file that includes
+// both redeclares them, and a difference fails to compile. A file that
+// includes <windows.h> first (through win32.h: the forwarders, the inspector)
+// keeps its macros as the constants and calls Windows itself; the logic
+// reaches the calls here through the using-directive at the end. An inline
+// function in a header of the logic names them qualified (platform::), so it
+// means the same in both.
 #pragma once
 
 #include <cstddef>

@@ -15,8 +15,15 @@ static int no_text(WCHAR* buffer, int max_count) {
 }
 
 HWND platform::FindWindowExW(HWND, HWND, const WCHAR*, const WCHAR*) { return nullptr; }
-int platform::GetClassNameW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
-int platform::GetWindowTextW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
+
+int platform::GetClassNameW(HWND, WCHAR* buffer, int max_count) {
+    return no_text(buffer, max_count);
+}
+
+int platform::GetWindowTextW(HWND, WCHAR* buffer, int max_count) {
+    return no_text(buffer, max_count);
+}
+
 ULONG_PTR platform::GetClassLongPtrW(HWND, int) { return 0; }
 
 DWORD platform::GetWindowThreadProcessId(HWND, DWORD* process_id) {
