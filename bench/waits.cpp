@@ -1,8 +1,6 @@
 #include "waits.h"
 
-#undef SendMessageTimeoutW
-#undef Sleep
-
+#include "platform/win32.h"
 #include "stopwatch.h"
 
 waited_ms& waited() {
@@ -10,16 +8,17 @@ waited_ms& waited() {
     return totals;
 }
 
-LRESULT timed_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT flags,
-                           UINT timeout_ms, PDWORD_PTR result) {
+LRESULT platform::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                      UINT flags, UINT timeout_ms, DWORD_PTR* result) {
     const double started = now_ms();
-    const LRESULT answer = SendMessageTimeoutW(hwnd, msg, wparam, lparam, flags, timeout_ms, result);
+    const LRESULT answer =
+        ::SendMessageTimeoutW(hwnd, msg, wparam, lparam, flags, timeout_ms, result);
     waited().answers += now_ms() - started;
     return answer;
 }
 
-void timed_sleep(DWORD ms) {
+void platform::Sleep(DWORD milliseconds) {
     const double started = now_ms();
-    Sleep(ms);
+    ::Sleep(milliseconds);
     waited().sleeps += now_ms() - started;
 }

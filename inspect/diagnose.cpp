@@ -1,6 +1,8 @@
 // The diagnosis: every window of the client's class and what chatdraft makes
 // of it, the main window's views, every chat room with its input box, and
 // the client's other top-level windows. Each decision is the window model's.
+#include "inspect.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -8,7 +10,6 @@
 
 #include "documents.h"
 #include "edit_box.h"
-#include "inspect.h"
 #include "text16.h"
 #include "window_model.h"
 

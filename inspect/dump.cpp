@@ -1,12 +1,13 @@
 // The client's whole window tree: every window of its processes, top-level
 // windows in z-order each followed by its descendants, with what the
 // stand-in needs to build the same surface.
+#include "inspect.h"
+
 #include <cwchar>
 #include <vector>
 
 #include "documents.h"
 #include "edit_box.h"
-#include "inspect.h"
 #include "text16.h"
 #include "window_model.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // The processes that make up the client: the owners of windows of its class,
 // and any process whose image is KakaoTalk.exe.

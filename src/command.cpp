@@ -36,7 +36,7 @@ static char* read_file_alloc(const char* path, size_t* size_read) {
     if (fseek(in, 0, SEEK_END) == 0) size = ftell(in);
     char* text = nullptr;
     if (size >= 0 && size <= INT32_MAX && fseek(in, 0, SEEK_SET) == 0)
-        text = static_cast<char*>(calloc(static_cast<size_t>(size) + 1, 1));
+        text = static_cast<char*>(zeroed_alloc(static_cast<size_t>(size) + 1, 1));
     if (text && size > 0) *size_read = fread(text, 1, static_cast<size_t>(size), in);
     fclose(in);
     return text;

@@ -17,7 +17,7 @@ static void write_escaped_byte(FILE* out, unsigned char c) {
 
 void write_json_escaped(FILE* out, const WCHAR* text) {
     int n = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
-    char* bytes = n > 0 ? static_cast<char*>(calloc(static_cast<size_t>(n) + 1, 1)) : nullptr;
+    char* bytes = n > 0 ? static_cast<char*>(zeroed_alloc(static_cast<size_t>(n) + 1, 1)) : nullptr;
     if (!bytes) {
         fputs("\"\"", out);
         return;

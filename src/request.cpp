@@ -136,7 +136,7 @@ struct decoded_value {
 // "\u"; a pair writes four of its twelve), so the decoded value fits in the
 // length of the rest plus a zero.
 static decoded_value decode_string_alloc(const char* p) {
-    decoded_value value{static_cast<char*>(calloc(strlen(p) + 1, 1)), 0, false};
+    decoded_value value{static_cast<char*>(zeroed_alloc(strlen(p) + 1, 1)), 0, false};
     if (!value.bytes) return value;
     while (*p && *p != '"') {
         if (*p == '\\') p = decode_escape(p, value.bytes, &value.length);
@@ -148,7 +148,8 @@ static decoded_value decode_string_alloc(const char* p) {
 
 static WCHAR* utf8_to_utf16_alloc(const char* bytes) {
     int n = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
-    WCHAR* text = static_cast<WCHAR*>(calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(WCHAR)));
+    WCHAR* text =
+        static_cast<WCHAR*>(zeroed_alloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(WCHAR)));
     if (text && n > 0) MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text, n);
     return text;
 }

@@ -58,5 +58,5 @@ inline void text16_copy(WCHAR* dst, const WCHAR* src, size_t max_units) {
 
 // A zero-filled buffer of `units` units, freed with free; null without memory.
 [[nodiscard]] inline WCHAR* text16_alloc(size_t units) {
-    return static_cast<WCHAR*>(calloc(units, sizeof(WCHAR)));
+    return static_cast<WCHAR*>(platform::zeroed_alloc(units, sizeof(WCHAR)));
 }

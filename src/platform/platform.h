@@ -1,44 +1,67 @@
-// The program's only view of the operating system. On Windows this is
-// <windows.h>; elsewhere the same small Win32 subset is declared here and
-// provided by platform_posix.cpp (an empty desktop, real UTF-8 conversion,
-// real files and sleep), so the logic builds and is tested natively.
+// The program's only view of the operating system: the small Win32 subset the
+// logic uses, declared here for every build so that no file of the logic
+// includes <windows.h>. The calls live in namespace `platform`; each program
+// links one set of files that defines them all:
+//   chatdraft.exe       platform_win32.cpp, platform_win32_waits.cpp (forwarders)
+//   the benchmark       platform_win32.cpp, bench/waits.cpp (the waits timed)
+//   Linux programs      platform_posix.cpp, platform_empty_desktop.cpp (no windows)
+//   the desktop tests   platform_posix.cpp, tests/unit/desktop/fake_desktop.cpp
+// Every file defines the calls by their qualified names, so a signature that
+// differs from this one fails to compile, a missing call fails to link, and
+// two definitions of one call in a program collide at the link.
+//
+// On Windows the types are exactly those of <windows.h>: a file that includes
+// both redeclares them, and a difference fails to compile. A file that
+// includes <windows.h> first (through win32.h: the forwarders, the inspector)
+// keeps its macros as the constants and calls Windows itself; the logic
+// reaches the calls here through the using-directive at the end. An inline
+// function in a header of the logic names them qualified (platform::), so it
+// means the same in both.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#ifdef _WIN32
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-// ASCII literal as UTF-16 text.
-#define W16(s) L##s
-
-#else
-
 typedef int BOOL;
 typedef unsigned int UINT;
+typedef unsigned short ATOM;
+typedef unsigned long long ULONGLONG;
+typedef struct HWND__* HWND;
+
+#ifdef _WIN32
+typedef unsigned long DWORD;
+typedef wchar_t WCHAR;
+#ifdef _WIN64
+typedef unsigned long long WPARAM;
+typedef long long LPARAM;
+typedef long long LRESULT;
+typedef unsigned long long ULONG_PTR;
+#else
+typedef unsigned int WPARAM;
+typedef long LPARAM;
+typedef long LRESULT;
+typedef unsigned long ULONG_PTR;
+#endif
+#ifndef CALLBACK
+#define CALLBACK __stdcall
+#endif
+// ASCII literal as UTF-16 text.
+#define W16(s) L##s
+#else
 typedef uint32_t DWORD;
+typedef char16_t WCHAR;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
-typedef uintptr_t DWORD_PTR;
-typedef unsigned long long ULONGLONG;
-typedef uint16_t ATOM;
 typedef uintptr_t ULONG_PTR;
-typedef char16_t WCHAR;
-typedef struct HWND__* HWND;
-typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
-
 #define CALLBACK
 #define W16(s) u##s
+#endif
 
+typedef ULONG_PTR DWORD_PTR;
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
+
+#ifndef _WINDOWS_
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
@@ -63,12 +86,16 @@ constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
 constexpr UINT MAPVK_VK_TO_VSC = 0;
 constexpr int SW_SHOWNOACTIVATE = 4;
 constexpr UINT CP_UTF8 = 65001;
+constexpr int GCW_ATOM = -32;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+#endif
+
+namespace platform {
 
 BOOL EnumWindows(WNDENUMPROC proc, LPARAM param);
 BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM param);
 HWND FindWindowExW(HWND parent, HWND after, const WCHAR* class_name, const WCHAR* title);
 int GetClassNameW(HWND hwnd, WCHAR* buffer, int max_count);
-constexpr int GCW_ATOM = -32;
 ULONG_PTR GetClassLongPtrW(HWND hwnd, int index);
 int GetWindowTextW(HWND hwnd, WCHAR* buffer, int max_count);
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* process_id);
@@ -88,9 +115,16 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_l
 void Sleep(DWORD milliseconds);
 ULONGLONG GetTickCount64();
 BOOL DeleteFileA(const char* path);
-constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
 BOOL MoveFileExA(const char* from, const char* to, DWORD flags);
 
+// calloc, through the platform so that a test can make it fail; the buffer
+// is freed with the standard free.
+void* zeroed_alloc(size_t count, size_t size);
+
+}  // namespace platform
+
+#ifndef _WINDOWS_
+using namespace platform;
 #endif
 
 static_assert(sizeof(WCHAR) == 2, "text is UTF-16 code units on every build");
@@ -102,6 +136,7 @@ static_assert(WM_LBUTTONUP == 0x0202 && WM_LBUTTONDBLCLK == 0x0203);
 static_assert(EN_CHANGE == 0x0300 && MK_LBUTTON == 1 && SMTO_ABORTIFHUNG == 2);
 static_assert(VK_RETURN == 0x0D && VK_DOWN == 0x28 && SW_SHOWNOACTIVATE == 4);
 static_assert(CP_UTF8 == 65001 && MAPVK_VK_TO_VSC == 0 && GCW_ATOM == -32);
+static_assert(MOVEFILE_REPLACE_EXISTING == 1 && TRUE == 1 && FALSE == 0);
 static_assert(sizeof(WPARAM) == sizeof(void*) && sizeof(LPARAM) == sizeof(void*));
 
 // A window handle as the unsigned 64-bit number result documents print.

@@ -1,45 +1,14 @@
-// Stand-ins for the Win32 calls on a system without Windows: a desktop with
-// no windows, UTF-8 conversion that behaves like the CP_UTF8 converters with
-// flags 0, and real files and sleep.
+// The platform's share on Linux that every native program uses: UTF-8
+// conversion that behaves like the CP_UTF8 converters with flags 0, the scan
+// codes of the keys the program posts, and real files. The desktop comes
+// from platform_empty_desktop.cpp or from the tests' scripted one.
 #include "platform.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <unistd.h>
 
-BOOL EnumWindows(WNDENUMPROC, LPARAM) { return TRUE; }
-BOOL EnumChildWindows(HWND, WNDENUMPROC, LPARAM) { return TRUE; }
-
-static int no_text(WCHAR* buffer, int max_count) {
-    if (buffer && max_count > 0) buffer[0] = 0;
-    return 0;
-}
-
-HWND FindWindowExW(HWND, HWND, const WCHAR*, const WCHAR*) { return nullptr; }
-int GetClassNameW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
-int GetWindowTextW(HWND, WCHAR* buffer, int max_count) { return no_text(buffer, max_count); }
-ULONG_PTR GetClassLongPtrW(HWND, int) { return 0; }
-
-DWORD GetWindowThreadProcessId(HWND, DWORD* process_id) {
-    if (process_id) *process_id = 0;
-    return 0;
-}
-
-HWND GetParent(HWND) { return nullptr; }
-int GetDlgCtrlID(HWND) { return 0; }
-BOOL IsWindowVisible(HWND) { return FALSE; }
-BOOL ShowWindowAsync(HWND, int) { return FALSE; }
-
-LRESULT SendMessageTimeoutW(HWND, UINT, WPARAM, LPARAM, UINT, UINT, DWORD_PTR* result) {
-    if (result) *result = 0;
-    return 0;
-}
-
-BOOL PostMessageW(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
-
 // Scan codes of a US keyboard layout, for the keys the program posts.
-UINT MapVirtualKeyW(UINT code, UINT map_type) {
+UINT platform::MapVirtualKeyW(UINT code, UINT map_type) {
     if (map_type != MAPVK_VK_TO_VSC) return 0;
     switch (code) {
     case VK_RETURN: return 0x1C;
@@ -83,8 +52,8 @@ static int decode_utf8(const unsigned char* s, int n, uint32_t* cp) {
     return used;
 }
 
-int MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_len,
-                        WCHAR* dst, int dst_len) {
+int platform::MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_len,
+                                  WCHAR* dst, int dst_len) {
     if (code_page != CP_UTF8 || flags != 0 || !src || src_len == 0 || dst_len < 0) return 0;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
     int n = src_len;
@@ -132,9 +101,9 @@ static int encode_utf8(uint32_t cp, unsigned char* b) {
     return 4;
 }
 
-int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_len,
-                        char* dst, int dst_len, const char* default_char,
-                        BOOL* used_default) {
+int platform::WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_len,
+                                  char* dst, int dst_len, const char* default_char,
+                                  BOOL* used_default) {
     if (code_page != CP_UTF8 || flags != 0 || !src || src_len == 0 || dst_len < 0) return 0;
     if (default_char || used_default) return 0;  // not allowed with CP_UTF8
     int n = src_len;
@@ -164,27 +133,14 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_l
     return out;
 }
 
-// ---- time and files ----------------------------------------------------------
+// ---- files ------------------------------------------------------------------
 
-void Sleep(DWORD milliseconds) {
-    timespec left{static_cast<time_t>(milliseconds / 1000),
-                  static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-ULONGLONG GetTickCount64() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
-}
-
-BOOL DeleteFileA(const char* path) { return unlink(path) == 0 ? TRUE : FALSE; }
+BOOL platform::DeleteFileA(const char* path) { return unlink(path) == 0 ? TRUE : FALSE; }
 
 // rename() replaces an existing file in one step, as MOVEFILE_REPLACE_EXISTING
 // does, and refuses a directory; without the flag an existing target is
 // refused (link() does that atomically).
-BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
+BOOL platform::MoveFileExA(const char* from, const char* to, DWORD flags) {
     if (flags & MOVEFILE_REPLACE_EXISTING) return rename(from, to) == 0 ? TRUE : FALSE;
     if (link(from, to) != 0) return FALSE;
     unlink(from);

@@ -162,13 +162,12 @@ std::vector<int> top_level_order() {
     return order;
 }
 
-// ---- the redirected platform calls ---------------------------------------------
-// Named after the mangled platform functions, which --wrap redirects here.
-
-extern "C" {
+// ---- the platform's calls ------------------------------------------------------
+// This file is the desktop tests' platform for everything but conversion and
+// files, which come from platform_posix.cpp.
 
 // Like Wine: the list is taken first, windows that die meanwhile are skipped.
-BOOL __wrap__Z11EnumWindowsPFiP6HWND__lEl(WNDENUMPROC proc, LPARAM param) {
+BOOL platform::EnumWindows(WNDENUMPROC proc, LPARAM param) {
     if (!g_desk) return TRUE;
     ++g_desk->enum_windows_calls;
     count_listing();
@@ -181,8 +180,8 @@ BOOL __wrap__Z11EnumWindowsPFiP6HWND__lEl(WNDENUMPROC proc, LPARAM param) {
 
 // Like Wine: each call lists the top-level windows of the class (ignoring
 // case) afresh and answers the one after `after`; none when `after` is gone.
-HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const WCHAR* class_name,
-                                                const WCHAR* title) {
+HWND platform::FindWindowExW(HWND parent, HWND after, const WCHAR* class_name,
+                             const WCHAR* title) {
     if (!g_desk || parent || title) return nullptr;
     ++g_desk->find_calls;
     count_listing();
@@ -198,7 +197,7 @@ HWND __wrap__Z13FindWindowExWP6HWND__S0_PKDsS2_(HWND parent, HWND after, const W
     return nullptr;
 }
 
-BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc, LPARAM param) {
+BOOL platform::EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM param) {
     bool go_on = true;
     count_read(parent);
     if (window_at(parent)) enum_children(index_of(parent), proc, param, &go_on);
@@ -207,7 +206,7 @@ BOOL __wrap__Z16EnumChildWindowsP6HWND__PFiS0_lEl(HWND parent, WNDENUMPROC proc,
 
 // A class name is two round trips to the server: the class's atom, then the
 // atom's name.
-int __wrap__Z13GetClassNameWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+int platform::GetClassNameW(HWND hwnd, WCHAR* buffer, int max_count) {
     ++g_desk->class_reads;
     count_read(hwnd);
     count_read(hwnd);
@@ -216,7 +215,7 @@ int __wrap__Z13GetClassNameWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count
 }
 
 // Like the user atom table: one atom for each class name, ignoring case.
-ULONG_PTR __wrap__Z16GetClassLongPtrWP6HWND__i(HWND hwnd, int index) {
+ULONG_PTR platform::GetClassLongPtrW(HWND hwnd, int index) {
     count_read(hwnd);
     fake_window* w = window_at(hwnd);
     if (!w || index != GCW_ATOM) return 0;
@@ -227,32 +226,32 @@ ULONG_PTR __wrap__Z16GetClassLongPtrWP6HWND__i(HWND hwnd, int index) {
     return 0xC000 + names.size() - 1;
 }
 
-int __wrap__Z14GetWindowTextWP6HWND__PDsi(HWND hwnd, WCHAR* buffer, int max_count) {
+int platform::GetWindowTextW(HWND hwnd, WCHAR* buffer, int max_count) {
     count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return copy_out(w ? w->text : u"", buffer, max_count);
 }
 
-DWORD __wrap__Z24GetWindowThreadProcessIdP6HWND__Pj(HWND hwnd, DWORD* pid) {
+DWORD platform::GetWindowThreadProcessId(HWND hwnd, DWORD* pid) {
     count_read(hwnd);
     fake_window* w = window_at(hwnd);
     if (pid) *pid = w ? w->pid : 0;
     return w ? 1 : 0;
 }
 
-HWND __wrap__Z9GetParentP6HWND__(HWND hwnd) {
+HWND platform::GetParent(HWND hwnd) {
     count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return w && w->parent >= 0 ? handle_of(w->parent) : nullptr;
 }
 
-int __wrap__Z12GetDlgCtrlIDP6HWND__(HWND hwnd) {
+int platform::GetDlgCtrlID(HWND hwnd) {
     count_read(hwnd);
     fake_window* w = window_at(hwnd);
     return w ? w->ctrl_id : 0;
 }
 
-BOOL __wrap__Z15IsWindowVisibleP6HWND__(HWND hwnd) {
+BOOL platform::IsWindowVisible(HWND hwnd) {
     count_read(hwnd);
     for (fake_window* w = window_at(hwnd); w; w = w->parent >= 0 ? window_at(handle_of(w->parent)) : nullptr) {
         if (!w->visible) return FALSE;
@@ -261,7 +260,7 @@ BOOL __wrap__Z15IsWindowVisibleP6HWND__(HWND hwnd) {
     return FALSE;
 }
 
-BOOL __wrap__Z15ShowWindowAsyncP6HWND__i(HWND hwnd, int cmd) {
+BOOL platform::ShowWindowAsync(HWND hwnd, int cmd) {
     g_desk->log.push_back({hwnd, kShowWindowEvent, static_cast<WPARAM>(cmd), 0, false, u""});
     fake_window* w = window_at(hwnd);
     bool was_visible = w && w->visible;
@@ -269,9 +268,8 @@ BOOL __wrap__Z15ShowWindowAsyncP6HWND__i(HWND hwnd, int cmd) {
     return was_visible;
 }
 
-LRESULT __wrap__Z19SendMessageTimeoutWP6HWND__jmljjPm(HWND hwnd, UINT msg, WPARAM wparam,
-                                                      LPARAM lparam, UINT, UINT,
-                                                      DWORD_PTR* result) {
+LRESULT platform::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                      UINT, UINT, DWORD_PTR* result) {
     std::u16string carried;
     if (msg == EM_REPLACESEL || msg == WM_SETTEXT)
         carried = reinterpret_cast<const WCHAR*>(lparam);
@@ -291,7 +289,7 @@ LRESULT __wrap__Z19SendMessageTimeoutWP6HWND__jmljjPm(HWND hwnd, UINT msg, WPARA
     return 1;
 }
 
-BOOL __wrap__Z12PostMessageWP6HWND__jml(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+BOOL platform::PostMessageW(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     fake_event e{hwnd, msg, wparam, lparam, true, u""};
     g_desk->log.push_back(e);
     if (!window_at(hwnd)) return FALSE;
@@ -299,7 +297,7 @@ BOOL __wrap__Z12PostMessageWP6HWND__jml(HWND hwnd, UINT msg, WPARAM wparam, LPAR
     return TRUE;
 }
 
-void __wrap__Z5Sleepj(DWORD ms) {
+void platform::Sleep(DWORD ms) {
     g_desk->sleeps.push_back(ms);
     g_desk->now_ms += ms;
     std::vector<fake_event> due;
@@ -307,12 +305,9 @@ void __wrap__Z5Sleepj(DWORD ms) {
     for (const fake_event& e : due) handle_posted(e);
 }
 
-ULONGLONG __wrap__Z14GetTickCount64v() { return g_desk ? g_desk->now_ms : 0; }
+ULONGLONG platform::GetTickCount64() { return g_desk ? g_desk->now_ms : 0; }
 
-void* __real_calloc(size_t count, size_t size);
-void* __wrap_calloc(size_t count, size_t size) {
+void* platform::zeroed_alloc(size_t count, size_t size) {
     if (g_desk && g_desk->fail_calloc_at > 0 && --g_desk->fail_calloc_at == 0) return nullptr;
-    return __real_calloc(count, size);
+    return calloc(count, size);
 }
-
-}  // extern "C"

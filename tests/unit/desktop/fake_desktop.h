@@ -1,6 +1,6 @@
-// A scripted desktop for the window model and control tests. The window
-// calls of the native platform are redirected here at link time
-// (-Wl,--wrap), so the product code runs unchanged against these windows.
+// A scripted desktop for the window model and control tests. It is the
+// desktop tests' platform: the window calls, Sleep, the clock and allocation
+// are defined here, so the product code runs unchanged against these windows.
 // Edit boxes answer the text messages like Wine's RichEdit; posted messages
 // are handled at the next Sleep, as a client handles them while we wait.
 #pragma once
@@ -58,7 +58,7 @@ struct fake_desktop {
     std::vector<DWORD> sleeps;
     ULONGLONG now_ms = 0;              // the clock: sleeps and slow answers move it
     std::function<void(const fake_event&)> react;  // the client's reaction to a message
-    int fail_calloc_at = 0;            // > 0: that calloc from now on returns null
+    int fail_calloc_at = 0;            // > 0: that allocation from now on returns null
     // Runs before FindWindowExW call number `call` (from 1) answers: a window
     // raised or destroyed while a walk is under way.
     std::function<void(int call)> before_find;
