@@ -7,10 +7,11 @@
 
 #include "command.h"
 #include "request_writer.h"
+#include "summary.h"
 
 namespace {
 
-constexpr char kNoKeys[] = R"("ui_mode":"","tab":"","resolved_name":"",)";
+constexpr char kNoKeys[] = R"("exact":true,"ui_mode":"","tab":"","resolved_name":"",)";
 
 // The request of a draft command line, or "error: ..." on misuse.
 std::string parse(std::vector<std::string> args) {
@@ -38,17 +39,19 @@ TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
     const row rows[] = {
         {{"draft", "R", "M"}, plain},
         {{"draft", "R"}, std::string("{") + kNoKeys + R"("room":"R"})"},
-        {{"draft", "", "M"}, std::string("{") + kNoKeys + R"("room":"","message":"M"})"},
-        {{"--send", "draft", "R", "M"}, R"({"send":true,"exact":true,)" + plain.substr(1)},
-        {{"draft", "R", "M", "--send", "--allow-prefix"}, R"({"send":true,)" + plain.substr(1)},
+        {{"--send", "draft", "R", "M"}, R"({"send":true,)" + plain.substr(1)},
+        {{"draft", "R", "M", "--send", "--allow-prefix"},
+         R"({"send":true,"ui_mode":"","tab":"","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "R", "--allow-prefix", "--clear"},
+         R"({"clear":true,"ui_mode":"","tab":"","resolved_name":"","room":"R"})"},
         {{"draft", "R", "M", "--append", "--clear", "--force", "--close-after"},
-         R"({"append":true,"clear":true,"force":true,"close_after":true,)" + plain.substr(1)},
+         R"({"exact":true,"append":true,"clear":true,"force":true,"close_after":true,)" + plain.substr(14)},
         {{"draft", "R", "M", "--strict-open-only", "-t", "업무", "--resolved-name", "R full"},
-         R"({"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
         {{"draft", "--tab=가족", "R", "M"},
-         R"({"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
         {{"draft", "-t교사", "R", "M"},
-         R"({"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
         {{"draft", "R", "--", "-M --send"},
          std::string("{") + kNoKeys + R"("room":"R","message":"-M --send"})"},
         {{"draft", "--", "--R", "-"}, "stdin"},
@@ -69,7 +72,17 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"probe", "--send"}, "error: --send is not an option of probe"},
         {{"draft", "R", "--titles"}, "error: --titles is not an option of draft"},
         {{"draft", "R", "--sned"}, "error: unknown option '--sned'"},
-        {{"draft", "R", "-x"}, "error: unknown option '-x'"},
+        {{"draft", "R", "-x"}, "error: unknown option in '-x': put '--' before a ROOM or MESSAGE that begins with '-'"},
+        {{"draft", "Room", "-5 °C"}, "error: unknown option in '-5 °C': put '--' before a ROOM or MESSAGE that begins with '-'"},
+        {{"draft", "R", "--sned=1"}, "error: unknown option '--sned'"},
+        {{"draft", "", "M"}, "error: ROOM is empty: name the room"},
+        {{"draft", " \t", "M"}, "error: ROOM is empty: name the room"},
+        {{"draft", "R", "--send"}, "error: --send needs a MESSAGE to send"},
+        {{"draft", "R", "", "--send"}, "error: --send needs a MESSAGE to send"},
+        {{"draft", "R", "M", "--clear", "--send"}, "error: --send and --clear exclude each other: --clear never presses Enter"},
+        {{"draft", "R", "--force"}, "error: --force needs a MESSAGE: to empty the box, use --clear"},
+        {{"draft", "R", "", "--append"}, "error: --append needs a MESSAGE"},
+        {{"doctor", "--dump="}, "error: --dump needs a FILE name"},
         {{"draft", "R", "-t"}, "error: option '-t' needs a value"},
         {{"draft", "R", "-t", "Work"}, "error: no chat-list tab 'Work': use 전체, 안읽음, 가족, 업무 or 교사"},
         {{"probe", "--timeout", "0"}, "error: --timeout takes a number of seconds above 0, not '0'"},
@@ -85,6 +98,26 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"doctor", "--dump"}, "error: option '--dump' needs a value"},
     };
     for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
+}
+
+// What a title may hold that a terminal takes as a command: C0, DEL and C1
+// (U+009B is a CSI) are escaped in both forms; --titles stays one line.
+TEST(Summary, ControlsNeverReachTheTerminal) {
+    const struct {
+        std::string text, quoted_form, line_form;
+    } rows[] = {
+        {"Team Alpha", "\"Team Alpha\"", "Team Alpha"},
+        {"a\x1b[31mb\x07", "\"a\\u001b[31mb\\u0007\"", "a\\u001b[31mb\\u0007"},
+        {"del\x7f", "\"del\\u007f\"", "del\\u007f"},
+        {"csi\xc2\x9b" "2J \xc2\x80\xc2\x9f", "\"csi\\u009b2J \\u0080\\u009f\"", "csi\\u009b2J \\u0080\\u009f"},
+        {"not C1: \xc2\xa0\xc3\x9b", "\"not C1: \xc2\xa0\xc3\x9b\"", "not C1: \xc2\xa0\xc3\x9b"},
+        {"two\r\nlines\nand\ttab", "\"two\\nlines\\nand\\ttab\"", "two lines and tab"},
+        {"q\"b\\", "\"q\\\"b\\\\\"", "q\"b\\"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.quoted_form, quoted(row.text)) << row.text;
+        EXPECT_EQ(row.line_form, terminal_line(row.text)) << row.text;
+    }
 }
 
 }  // namespace
