@@ -263,13 +263,16 @@ bool start_janitor(run_state* state) {
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     const pid_t pid = fork();
     if (pid == 0) {
+        // Nothing of ours or the caller's stays open in it but its pipe: not
+        // the lock, nor a pipe a caller waits to see closed.
         setpgid(0, 0);
-        close(fds[1]);
-        if (state->lock_fd >= 0) close(state->lock_fd);
+        const int pipe_end = fcntl(fds[0], F_DUPFD, 10);
         const int null = open("/dev/null", O_RDWR);
         for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+        dup2(pipe_end, 3);
+        close_range(4, ~0U, 0);
         for (int sig : kStopSignals) signal(sig, SIG_IGN);
-        be_janitor(fds[0], state->folder);
+        be_janitor(3, state->folder);
     }
     close(fds[0]);
     if (pid < 0) {
