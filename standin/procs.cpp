@@ -167,6 +167,15 @@ void arm_input_hang(win_rec* rec, UINT msg, const char* via)
     SetTimer(rs->hwnd, kTimerHang, rs->options.hang_after_ms, nullptr);
 }
 
+// hang=read:N: the room stops inside its input box's Nth length query, so
+// that exact query goes unanswered however the machine schedules the threads.
+void hang_at_length_read(win_rec* rec, UINT msg, const char* via)
+{
+    room_state* rs = rec->room;
+    if (rs->options.hang != hang_mode::read || msg != WM_GETTEXTLENGTH || is_self(via)) return;
+    if (++rs->length_reads == rs->options.hang_at_read) hang_room(rs);
+}
+
 // A read of a box: the input box may answer with its placeholder or a huge
 // length; the search box answers as an Edit control does.
 LRESULT answer_read(const win_rec* rec, UINT msg, WPARAM wp, LPARAM lp)
@@ -501,6 +510,7 @@ LRESULT CALLBACK input_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     if (box_lifetime_message(rec, hwnd, msg, wp, lp, &result)) return result;
     WNDPROC original = rec->original;
     arm_input_hang(rec, msg, via);
+    hang_at_length_read(rec, msg, via);
     log_traffic(rec, msg, wp, lp, via);
     // A slow client: busy, but never so long that it counts as hung.
     if (rec->room->options.slow_ms && strcmp(via, "sent") == 0) Sleep(rec->room->options.slow_ms);

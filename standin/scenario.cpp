@@ -156,6 +156,9 @@ bool parse_hang(const std::wstring& v, room_options& o)
     else if (v.compare(0, 6, L"input:") == 0) {
         o.hang = hang_mode::input;
         return parse_ms(v.substr(6), o.hang_after_ms);
+    } else if (v.compare(0, 5, L"read:") == 0) {
+        o.hang = hang_mode::read;
+        return parse_ms(v.substr(5), o.hang_at_read) && o.hang_at_read > 0;
     } else return false;
     return true;
 }

@@ -14,7 +14,7 @@
 
 enum class visibility { visible, hidden, absent };
 enum class send_mode { normal, stuck, delay, close, exit };
-enum class hang_mode { none, ready, input, enter };
+enum class hang_mode { none, ready, input, enter, read };
 
 constexpr DWORD kForever = INFINITE;
 
@@ -28,6 +28,7 @@ struct room_options {
     DWORD send_delay_ms = 0;
     hang_mode hang = hang_mode::none;
     DWORD hang_after_ms = 0;      // hang_mode::input: delay after the first message
+    DWORD hang_at_read = 0;       // hang_mode::read: the length query to stop at, from 1
     DWORD hang_for_ms = kForever;
     bool ignores_writes = false;  // EM_REPLACESEL and WM_SETTEXT are answered, the text stays
     bool break_counts_once = false;  // WM_GETTEXTLENGTH counts a CR LF as one unit
@@ -150,6 +151,7 @@ struct room_state {
     HWND input = nullptr;
     bool own_thread = false;
     bool hang_armed = false;   // hang_mode::input timer already set
+    DWORD length_reads = 0;    // WM_GETTEXTLENGTH from other programs so far
     bool open = false;
     int tree_index = -1;       // a room of a played window tree: its window in the tree
 };

@@ -460,6 +460,29 @@ class TrafficCompareTest(unittest.TestCase):
                 self.assertEqual(report == [], ok, "\n".join(report))
         self.assertIn("WM_KEYUP via='sent'", "\n".join(compare_traffic(log, cases[5][1])))
 
+    def test_sent_and_posted_queues(self):
+        # A posted notification may be handled after a message sent later.
+        log = [parse_line(line) for line in (
+            "1 msg name=EM_SETSEL via=sent",
+            "2 msg name=EM_REPLACESEL via=sent",
+            "3 msg name=EM_SETSEL via=sent",
+            "4 msg name=WM_COMMAND via=posted wparam=1",
+            "5 send room=\"A\"",
+            "6 msg name=WM_COMMAND via=posted wparam=2",
+            "7 msg name=EM_REPLACESEL via=sent")]
+        sel, put = expect("EM_SETSEL", via="sent"), expect("EM_REPLACESEL", via="sent")
+        first, second = expect("WM_COMMAND", via="posted", wparam=1), expect("WM_COMMAND", via="posted", wparam=2)
+        cases = [  # name, expected table, matches
+            ("posted before a later sent", [sel, put, first, expect("send"), sel, second, put], True),
+            ("as logged", [sel, put, sel, first, expect("send"), second, put], True),
+            ("posted out of their order", [sel, put, second, sel, first, expect("send"), put], False),
+            ("sent out of their order", [sel, sel, put, first, expect("send"), second, put], False),
+            ("a consequence moved to the other queue", [sel, put, expect("send"), sel, first, second, put], False),
+        ]
+        for name, table, ok in cases:
+            with self.subTest(name):
+                self.assertEqual(compare_traffic(log, table) == [], ok)
+
 
 if __name__ == "__main__":
     unittest.main()
