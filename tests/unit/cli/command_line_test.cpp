@@ -7,7 +7,6 @@
 
 #include "command.h"
 #include "request_writer.h"
-#include "summary.h"
 
 namespace {
 
@@ -73,14 +72,10 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"draft", "R", "--titles"}, "error: --titles is not an option of draft"},
         {{"draft", "R", "--sned"}, "error: unknown option '--sned'"},
         {{"draft", "R", "-x"}, "error: unknown option in '-x': put '--' before a ROOM or MESSAGE that begins with '-'"},
-        {{"draft", "Room", "-5 °C"}, "error: unknown option in '-5 °C': put '--' before a ROOM or MESSAGE that begins with '-'"},
         {{"draft", "R", "--sned=1"}, "error: unknown option '--sned'"},
-        {{"draft", "", "M"}, "error: ROOM is empty: name the room"},
         {{"draft", " \t", "M"}, "error: ROOM is empty: name the room"},
-        {{"draft", "R", "--send"}, "error: --send needs a MESSAGE to send"},
         {{"draft", "R", "", "--send"}, "error: --send needs a MESSAGE to send"},
         {{"draft", "R", "M", "--clear", "--send"}, "error: --send and --clear exclude each other: --clear never presses Enter"},
-        {{"draft", "R", "--force"}, "error: --force needs a MESSAGE: to empty the box, use --clear"},
         {{"draft", "R", "", "--append"}, "error: --append needs a MESSAGE"},
         {{"doctor", "--dump="}, "error: --dump needs a FILE name"},
         {{"draft", "R", "-t"}, "error: option '-t' needs a value"},
@@ -98,26 +93,6 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"doctor", "--dump"}, "error: option '--dump' needs a value"},
     };
     for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
-}
-
-// What a title may hold that a terminal takes as a command: C0, DEL and C1
-// (U+009B is a CSI) are escaped in both forms; --titles stays one line.
-TEST(Summary, ControlsNeverReachTheTerminal) {
-    const struct {
-        std::string text, quoted_form, line_form;
-    } rows[] = {
-        {"Team Alpha", "\"Team Alpha\"", "Team Alpha"},
-        {"a\x1b[31mb\x07", "\"a\\u001b[31mb\\u0007\"", "a\\u001b[31mb\\u0007"},
-        {"del\x7f", "\"del\\u007f\"", "del\\u007f"},
-        {"csi\xc2\x9b" "2J \xc2\x80\xc2\x9f", "\"csi\\u009b2J \\u0080\\u009f\"", "csi\\u009b2J \\u0080\\u009f"},
-        {"not C1: \xc2\xa0\xc3\x9b", "\"not C1: \xc2\xa0\xc3\x9b\"", "not C1: \xc2\xa0\xc3\x9b"},
-        {"two\r\nlines\nand\ttab", "\"two\\nlines\\nand\\ttab\"", "two lines and tab"},
-        {"q\"b\\", "\"q\\\"b\\\\\"", "q\"b\\"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.quoted_form, quoted(row.text)) << row.text;
-        EXPECT_EQ(row.line_form, terminal_line(row.text)) << row.text;
-    }
 }
 
 }  // namespace

@@ -164,19 +164,6 @@ TEST(RequestWriter, HundredThousandCharactersFromStandardInput) {
     fclose(file);
     EXPECT_EQ(text, *cmd.message);
     EXPECT_EQ(expected, read_with_exe_reader(make_request(cmd)).message);
-
-    // Beyond the bound a message is refused, whatever memory there is.
-    for (const size_t size : {kMaxMessageBytes, kMaxMessageBytes + 1}) {
-        FILE* big = tmpfile();
-        ASSERT_NE(nullptr, big);
-        ASSERT_EQ(size, fwrite(std::string(size, 'x').data(), 1, size, big));
-        fflush(big);
-        lseek(fileno(big), 0, SEEK_SET);
-        std::string message;
-        EXPECT_EQ(size == kMaxMessageBytes, read_message(fileno(big), &message, &error)) << size;
-        fclose(big);
-    }
-    EXPECT_EQ("MESSAGE on standard input is longer than 1048576 bytes", error);
 }
 
 TEST(RequestWriter, InvalidUtf8AndNulAreRefused) {
