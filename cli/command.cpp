@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "request_writer.h"
+#include "summary.h"
 #include "version.h"
 
 namespace {
@@ -328,8 +329,10 @@ int checked_output(int code, int code_if_lost) {
     return code == kExitDone ? code_if_lost : code;
 }
 
+// Messages carry names from outside (a prefix from another process's
+// environment, a word typed): controls in them are escaped like titles.
 int fail(int code, const std::string& message) {
-    fprintf(stderr, "chatdraft: %s\n", message.c_str());
+    fprintf(stderr, "chatdraft: %s\n", terminal_line(message).c_str());
     return code;
 }
 

@@ -261,6 +261,7 @@ class Drafting(CommandCase):
             (["draft", "Quiet", "", "--append"], b"", "--append needs a MESSAGE"),
             (["draft", "", "hi"], b"", "ROOM is empty"),
             (["draft", "Quiet", "-5 °C"], b"", "unknown option in '-5 °C': put '--' before"),
+            (["draft", "Quiet", "-\x1b[2J"], b"", "unknown option in '-\\u001b[2J'"),
             (["draft", "Quiet", "-"], b"x" * ((1 << 20) + 1), "longer than 1048576 bytes"),
             (["doctor", "--dump", ""], b"", "--dump needs a FILE name"),
             # Set-up failures, before Wine starts.
