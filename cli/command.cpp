@@ -262,6 +262,9 @@ bool take_operands(const std::vector<std::string>& operands, command_line* cmd,
     return take_text("MESSAGE", operands[2].c_str(), &cmd->message, error);
 }
 
+// Room names are matched without blanks: one of blanks alone names nothing.
+bool is_blank(const std::string& name) { return name.find_first_not_of(" \t\r\n") == std::string::npos; }
+
 // A word that is no option, such as a MESSAGE beginning with '-', is named
 // whole, with the way to pass it.
 std::string option_error(int c, const std::string& word) {
@@ -314,7 +317,7 @@ bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* e
 
 const char* draft_fault(const command_line& cmd) {
     const bool has_message = cmd.message && !cmd.message->empty();
-    if (cmd.room.find_first_not_of(" \t\r\n") == std::string::npos)
+    if (is_blank(cmd.room) && is_blank(cmd.resolved_name.value_or("")))
         return "ROOM is empty: name the room";
     if (cmd.send && cmd.clear) return "--send and --clear exclude each other: --clear never presses Enter";
     if (cmd.send && !has_message) return "--send needs a MESSAGE to send";

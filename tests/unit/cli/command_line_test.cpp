@@ -49,6 +49,8 @@ TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
          R"({"exact":true,"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
         {{"draft", "--tab=가족", "R", "M"},
          R"({"exact":true,"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "", "M", "--resolved-name", "R full"},
+         R"({"exact":true,"ui_mode":"","tab":"","resolved_name":"R full","room":"","message":"M"})"},
         {{"draft", "-t교사", "R", "M"},
          R"({"exact":true,"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
         {{"draft", "R", "--", "-M --send"},
