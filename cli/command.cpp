@@ -83,10 +83,8 @@ const char kHelp[] =
     "\n"
     "Options of draft:\n"
     "      --send            press Enter after writing and confirm that the box emptied\n"
-    "      --allow-prefix    also a room whose title only begins with ROOM; without it\n"
-    "                        every draft is exact: the room's title must equal ROOM\n"
-    "                        (or --resolved-name) once blanks (space, tab, line breaks)\n"
-    "                        are dropped and A to Z are taken as a to z\n"
+    "      --allow-prefix    not exact: ROOM may be the start of the room's title\n"
+    "                        (and, without --send, any part of it)\n"
     "      --append          put MESSAGE under a draft that stands, on a new line\n"
     "      --force           replace a draft that stands with MESSAGE\n"
     "      --clear           empty the input box instead of writing (not with --send)\n"
@@ -95,8 +93,10 @@ const char kHelp[] =
     "      --resolved-name=NAME  the room's full name, matched and searched first\n"
     "      --close-after     close the room window afterwards\n"
     "      --strict-open-only  never open a room that is not open\n"
-    "  --send, --append and --force need a MESSAGE that is not empty. A ROOM or\n"
-    "  MESSAGE that begins with '-' follows '--'.\n"
+    "  Every draft is exact unless --allow-prefix: the room's title must equal ROOM\n"
+    "  (or --resolved-name) once blanks (space, tab, line breaks) are dropped and A\n"
+    "  to Z are taken as a to z. --send, --append and --force need a MESSAGE that\n"
+    "  is not empty. A ROOM or MESSAGE that begins with '-' follows '--'.\n"
     "\n"
     "Options of doctor:\n"
     "      --dump=FILE       write the client's whole window tree to FILE instead; it\n"
@@ -285,8 +285,8 @@ bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* e
     // "-": operands come back in place, so that options may stand before or
     // after the verb whatever POSIXLY_CORRECT says; ":" reports a missing value.
     int c;
-    // The word getopt works on: a short option's error comes while it is
-    // still inside its word, a long one's once it has moved past it.
+    // `word` is the one getopt is about to read: an error is about it, whether
+    // getopt stops inside it (a short option) or moves past it (a long one).
     for (const char* word = argc > 1 ? argv[1] : "";
          (c = getopt_long(argc, argv, "-:t:h", kLongOptions, nullptr)) != -1;
          word = optind < argc ? argv[optind] : "") {
