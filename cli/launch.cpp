@@ -107,9 +107,15 @@ void dismiss_janitor(run_state* state) {
         state->janitor_fd = -1;
     }
     if (state->janitor <= 0) return;
-    while (waitpid(state->janitor, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    // Not waited for: it ends as soon as it reads "done", and waiting for it
+    // to be scheduled would cost the run. A later run reaps it, or init does.
+    static std::vector<pid_t> unreaped;
+    unreaped.push_back(state->janitor);
     state->janitor = -1;
+    std::vector<pid_t> still;
+    for (const pid_t pid : unreaped)
+        if (waitpid(pid, nullptr, WNOHANG) == 0) still.push_back(pid);
+    unreaped.swap(still);
 }
 
 void clean_up(run_state* state) {
