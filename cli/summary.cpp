@@ -41,17 +41,17 @@ const char* english_for(const std::string& code, const std::string& korean) {
 }
 
 // Escapes what a terminal would take as a command: C0 controls, DEL, and C1
-// controls (U+0080 to U+009F, which UTF-8 writes as C2 80 to C2 9F).
-void append_control(std::string* out, unsigned code) {
-    char text[8];
-    snprintf(text, sizeof text, "\\u%04x", code);
-    *out += text;
-}
-
-size_t c1_control_at(const std::string& text, size_t i) {
-    if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size()) return 0;
-    const auto next = static_cast<unsigned char>(text[i + 1]);
-    return next >= 0x80 && next <= 0x9F ? next : 0;
+// controls (U+0080 to U+009F, which UTF-8 writes as C2 80 to C2 9F). Returns
+// the bytes of text[i] it took, or 0 for no control.
+size_t escape_control(const std::string& text, size_t i, std::string* out) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    const bool c1 = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
+    if (!c1 && byte >= 0x20 && byte != 0x7F) return 0;
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\u%04x", c1 ? next : byte);
+    *out += escape;
+    return c1 ? 2 : 1;
 }
 
 std::string text_member(const json& doc, const char* name) {
@@ -155,13 +155,11 @@ std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        const auto byte = static_cast<unsigned char>(c);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF reads as one break
         if (c == '\n' || c == '\r') out += "\\n";
         else if (c == '\t') out += "\\t";
         else if (c == '"' || c == '\\') out += std::string("\\") + c;
-        else if (byte < 0x20 || byte == 0x7F) append_control(&out, byte);
-        else if (const size_t c1 = c1_control_at(text, i)) append_control(&out, static_cast<unsigned>(c1)), ++i;
+        else if (const size_t taken = escape_control(text, i, &out)) i += taken - 1;
         else out += c;
     }
     return out + "\"";
@@ -170,12 +168,11 @@ std::string quoted(const std::string& text) {
 std::string terminal_line(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        if (byte == '\n' || byte == '\r' || byte == '\t') out += ' ';
-        else if (byte < 0x20 || byte == 0x7F) append_control(&out, byte);
-        else if (const size_t c1 = c1_control_at(text, i)) append_control(&out, static_cast<unsigned>(c1)), ++i;
-        else out += text[i];
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (c == '\n' || c == '\r' || c == '\t') out += ' ';
+        else if (const size_t taken = escape_control(text, i, &out)) i += taken - 1;
+        else out += c;
     }
     return out;
 }
