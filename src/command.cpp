@@ -8,6 +8,7 @@
 
 #include "documents.h"
 #include "draft.h"
+#include "match.h"
 #include "open_room.h"
 #include "probe.h"
 #include "request.h"
@@ -44,8 +45,8 @@ static char* read_file_alloc(const char* path, size_t* size_read) {
 void serve_request(const request* req, FILE* out) {
     main_window_info info{};
     room_match_set set{};
-    text16_copy(set.room, req->room, kQueryUnits - 1);
-    text16_copy(set.resolved_name, req->resolved_name, kQueryUnits - 1);
+    copy_room_query(req->room, set.room, kQueryUnits);
+    copy_room_query(req->resolved_name, set.resolved_name, kQueryUnits);
     find_main_and_chat_windows(&info, &set);
     if (strcmp(detect_login_state(&info), "locked") == 0) {
         write_locked_doc(out);
@@ -53,7 +54,9 @@ void serve_request(const request* req, FILE* out) {
     }
     sort_matches(&set);
     bool opened_new_window = false;
-    if (set.count == 0) {
+    // With `exact`, rooms that only begin with the name do not stop the
+    // opening of the room itself; they stay as they are.
+    if (set.count == 0 || (req->exact && set.candidates[0].score < kExactScore)) {
         existing_window_set existing{};
         if (open_room_via_main_window(req, &info, &set, &existing, &opened_new_window, out) ==
             open_result::document_written)

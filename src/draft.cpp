@@ -36,19 +36,25 @@ void release_draft_texts(draft_texts* texts) {
     *texts = draft_texts{};
 }
 
-// A request that names no room takes every open room at score 100: fine for
-// a draft into the only open room, never enough to send a message. No room
-// is chosen while a matching window that scores as well was left out of the
-// table: it may be the room asked for.
+// True when the top room is sure enough for a step that cannot be taken
+// back: sending, or destroying the text the box holds. A request that names
+// no room takes every open room at score 100, never enough for that.
+bool sure_enough_to_destroy(const room_match_set* set) {
+    const bool named = set->room[0] != 0 || set->resolved_name[0] != 0;
+    return named && set->candidates[0].score >= kSendScore;
+}
+
+// A draft may go to any match; `exact` asks for a title equal to the name for
+// every write. No room is chosen while a matching window that scores as well
+// was left out of the table: it may be the room asked for.
 bool selection_is_ambiguous(const room_match_set* set, const request* req) {
     const int32_t top = set->candidates[0].score;
     int32_t ties = 0;
     for (int32_t i = 0; i < set->count; ++i)
         if (set->candidates[i].score == top) ++ties;
     if (ties > 1 || top <= set->left_out_score) return true;
-    if (!req->send) return false;
-    const bool named = set->room[0] != 0 || set->resolved_name[0] != 0;
-    return !named || top < (req->exact ? kExactScore : kSendScore);
+    if (req->exact && top < kExactScore) return true;
+    return (req->send || req->clear) && !sure_enough_to_destroy(set);
 }
 
 // previous, CR LF, message: the buffer is filled exactly, terminator included.
@@ -116,16 +122,28 @@ void finish_success(const room_candidate* top, const request* req, bool opened_n
 // The outcomes decided before the box is touched: a draft that could not be
 // read whole, a draft in the way, or no memory for the text to write. On the
 // way on, texts->previous and texts->to_write are set. True when refused.
-bool refused_before_writing(const room_candidate* top, const request* req, draft_texts* texts,
+bool refused_before_writing(const room_match_set* set, const request* req, draft_texts* texts,
                             FILE* out) {
+    const room_candidate* top = &set->candidates[0];
     const WCHAR* message = req->message ? req->message : kEmptyText;
     box_read previous_read = box_read::unanswered;
     texts->previous = read_edit_text_alloc(top->input_hwnd, &previous_read);
-    const bool overwrites = req->clear || req->force;
+    // `append` keeps the draft, with `force` or without.
+    const bool overwrites = req->clear || (req->force && !req->append);
     // A box too busy to answer may still hold a draft: writing would lose it
     // unless the request overwrites whatever is there.
     if (previous_read == box_read::unanswered && !overwrites) {
         write_write_mismatch_doc(out, top->title, kEmptyText);
+        return true;
+    }
+    // Overwriting a draft that may differ from the message destroys the
+    // person's text: that needs the room a send would need.
+    const bool replaces_draft =
+        overwrites && (previous_read != box_read::whole ||
+                       (!text16_empty(texts->previous) &&
+                        !text_equals_normalized(texts->previous, message)));
+    if (replaces_draft && !sure_enough_to_destroy(set)) {
+        write_ambiguous_room(set, out);
         return true;
     }
     // A draft read only in part is never written back (append) nor taken for
@@ -177,7 +195,7 @@ void select_room_and_write_draft(const room_match_set* set, const request* req,
     }
     const room_candidate* top = &set->candidates[0];
     draft_texts texts{};
-    if (refused_before_writing(top, req, &texts, out)) {
+    if (refused_before_writing(set, req, &texts, out)) {
         release_draft_texts(&texts);
         return;
     }

@@ -19,22 +19,51 @@ bool text16_contains(const WCHAR* hay, const WCHAR* needle) {
     return false;
 }
 
+// Only the first units of the query are known. A title equal to them is
+// shorter than the query; one that begins with them may begin with the whole
+// query, or merely share its start: a prefix match at most, never equal. A
+// title is read as at most 510 units, and a query keeps at most 254, so a
+// title cut when read can never equal a query either.
+int32_t score_cut_query(const WCHAR* title, const WCHAR* known_start, int32_t full_score) {
+    if (text16_equal(title, known_start)) return 0;
+    if (text16_starts_with(title, known_start)) return full_score - kPrefixPenalty;
+    return text16_contains(title, known_start) ? kWeakScore : 0;
+}
+
 }  // namespace
 
-void normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity) {
+bool normalize_room_str(const WCHAR* src, WCHAR* dst, int capacity) {
     int stored = 0;
-    for (size_t i = 0; src[i] && stored < capacity - 1; ++i) {
+    size_t i = 0;
+    for (; src[i] && stored < capacity - 1; ++i) {
         if (is_blank_unit(src[i])) continue;
         dst[stored++] = ascii_lower16(src[i]);
     }
     dst[stored] = 0;
+    for (; src[i]; ++i)
+        if (!is_blank_unit(src[i])) return false;
+    return true;
+}
+
+void copy_room_query(const WCHAR* src, WCHAR* dst, int capacity) {
+    if (text16_len(src) < static_cast<size_t>(capacity)) {
+        text16_copy(dst, src, static_cast<size_t>(capacity) - 1);
+        return;
+    }
+    normalize_room_str(src, dst, capacity);
+    // Only blanks: still a query, one that no title matches.
+    if (dst[0] == 0) {
+        dst[0] = ' ';
+        dst[1] = 0;
+    }
 }
 
 int32_t score_one_query(const WCHAR* normalized_title, const WCHAR* query, int32_t full_score) {
     if (text16_empty(query)) return 0;
     WCHAR normal[kNormalQueryUnits];
-    normalize_room_str(query, normal, kNormalQueryUnits - 1);
+    const bool whole = normalize_room_str(query, normal, kNormalQueryUnits - 1);
     if (normal[0] == 0) return 0;
+    if (!whole) return score_cut_query(normalized_title, normal, full_score);
     if (text16_equal(normalized_title, normal)) return full_score;
     size_t title_len = text16_len(normalized_title);
     size_t query_len = text16_len(normal);

@@ -42,18 +42,30 @@ constexpr chat_tab kChatTabs[] = {
     {{0xAD50, 0xC0AC, 0}, 356, 5},          // 교사
 };
 
-bool was_asked_to_close(const existing_window_set* existing, HWND hwnd) {
-    if (holds_window(existing->closed, existing->closed_count, hwnd)) return true;
-    return existing->closed_overflowed &&
+bool is_excluded(const existing_window_set* existing, HWND hwnd) {
+    if (holds_window(existing->excluded, existing->excluded_count, hwnd)) return true;
+    return existing->excluded_overflowed &&
            !holds_window(existing->handles, existing->count, hwnd);
 }
 
-void note_asked_to_close(existing_window_set* existing, HWND hwnd) {
-    if (holds_window(existing->closed, existing->closed_count, hwnd)) return;
-    if (existing->closed_count < kMaxClosedWindows)
-        existing->closed[existing->closed_count++] = hwnd;
+void exclude_window(existing_window_set* existing, HWND hwnd) {
+    if (existing->excluded_count < kMaxExcludedWindows)
+        existing->excluded[existing->excluded_count++] = hwnd;
     else
-        existing->closed_overflowed = true;
+        existing->excluded_overflowed = true;
+}
+
+// What the run itself can have opened: a room whose recognised input box
+// answered with no text. A box holding text, or a window without one (a
+// profile, a notice), may be the person's and stays open.
+bool holds_an_empty_box(HWND hwnd, class_book* classes) {
+    const HWND input = find_input_box(hwnd, classes);
+    if (!input) return false;
+    box_read how = box_read::unanswered;
+    WCHAR* text = read_edit_text_alloc(input, &how);
+    const bool empty = how == box_read::whole && text && text[0] == 0;
+    free(text);
+    return empty;
 }
 
 // With `exact`, only a room whose title equals the name asked for counts as
@@ -78,13 +90,17 @@ BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM param) {
 }
 
 // Asks a chat window that came up during the attempts and does not match the
-// request to close. With an incomplete record of the windows that stood
-// before, nothing is closed: a window the user had open must never go.
+// request to close, when it holds an empty input box; one that does not is
+// left open. Either is never a candidate. With an incomplete record of the
+// windows that stood before, nothing is closed: a window the user had open
+// must never go.
 BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
     auto* existing = reinterpret_cast<existing_window_set*>(param);
     if (existing->overflowed) return TRUE;
-    // A window that stood before is never closed; knowing that takes no read.
+    // A window that stood before is never closed, nor one already judged;
+    // knowing that takes no read.
     if (holds_window(existing->handles, existing->count, hwnd)) return TRUE;
+    if (holds_window(existing->excluded, existing->excluded_count, hwnd)) return TRUE;
     if (class_of(hwnd, existing->classes) != window_class::client) return TRUE;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
@@ -93,8 +109,8 @@ BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM param) {
     GetWindowTextW(hwnd, title, kTitleUnits - 1);
     if (title[0] == 0 || text16_equal(title, kMainTitle)) return TRUE;
     if (compute_match_score(title, existing->room, existing->resolved_name) < kOpenedScore) {
-        PostMessageW(hwnd, WM_CLOSE, 0, 0);
-        note_asked_to_close(existing, hwnd);
+        if (holds_an_empty_box(hwnd, existing->classes)) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        exclude_window(existing, hwnd);
     }
     return TRUE;
 }
@@ -112,13 +128,13 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
     for (int i = 0; i < count; ++i) cleanup_wrong_cb(listed[i], reinterpret_cast<LPARAM>(existing));
 }
 
-// Nothing is written into a window chatdraft asked to close. Without a complete
-// record nothing was closed, so a wrong window the clean-up would have closed
-// is dropped all the same.
-void drop_closed_candidates(room_match_set* set, const existing_window_set* existing) {
+// Nothing is written into a wrong window the clean-up judged. Without a
+// complete record nothing was judged, so a wrong window the clean-up would
+// have judged is dropped all the same.
+void drop_excluded_candidates(room_match_set* set, const existing_window_set* existing) {
     int32_t kept = 0;
     for (int32_t i = 0; i < set->count; ++i) {
-        if (was_asked_to_close(existing, set->candidates[i].hwnd)) continue;
+        if (is_excluded(existing, set->candidates[i].hwnd)) continue;
         if (existing->overflowed && set->candidates[i].score < kOpenedScore) continue;
         if (kept != i) set->candidates[kept] = set->candidates[i];
         ++kept;
@@ -136,8 +152,8 @@ void record_existing_windows(const request* req, const main_window_info* info,
     *existing = existing_window_set{};
     existing->kakao_pid = info->kakao_pid;
     existing->classes = &set->classes;
-    text16_copy(existing->room, req->room, kQueryUnits - 1);
-    text16_copy(existing->resolved_name, req->resolved_name, kQueryUnits - 1);
+    copy_room_query(req->room, existing->room, kQueryUnits);
+    copy_room_query(req->resolved_name, existing->resolved_name, kQueryUnits);
     HWND listed[kMaxClientWindows];
     const int count = list_client_windows(listed, kMaxClientWindows);
     if (count < 0 || count > kMaxExistingWindows) {
@@ -210,7 +226,10 @@ const chat_tab* find_chat_tab(const WCHAR* name) {
 bool try_tab(const request* req, const main_window_info* info, room_match_set* set,
              existing_window_set* existing) {
     const chat_tab* tab = find_chat_tab(req->tab);
-    if (!tab || set->count != 0 || !info->tab_strip || !info->room_list) return false;
+    // Candidates below the success test end the attempts, unless `exact` asks
+    // for the room itself: then the tab is tried as with none.
+    if (!tab || (set->count != 0 && !req->exact) || !info->tab_strip || !info->room_list)
+        return false;
     click_client(info->tab_strip, tab->x, kTabY, false);
     Sleep(kTabClickWaitMs);
     for (int32_t k = 0; k < tab->rows; ++k) {
@@ -228,7 +247,11 @@ open_result open_room_via_main_window(const request* req, main_window_info* info
                                       room_match_set* set, existing_window_set* existing,
                                       bool* opened_new_window, FILE* out) {
     *opened_new_window = false;
-    if (req->ui_mode && text16_equal(req->ui_mode, kStrictOpenOnly)) {
+    // A table that already holds rooms (below what `exact` asks for) goes on
+    // to the selection, which refuses them, when no room may be opened.
+    const bool strict = req->ui_mode && text16_equal(req->ui_mode, kStrictOpenOnly);
+    if ((strict || !info->main_hwnd) && set->count > 0) return open_result::room_found;
+    if (strict) {
         write_needs_open_room_short_doc(out);
         return open_result::document_written;
     }
@@ -243,7 +266,7 @@ open_result open_room_via_main_window(const request* req, main_window_info* info
         record_existing_windows(req, info, set, existing);
         bool found = try_search_box(req, info, set, existing);
         if (!found) found = try_tab(req, info, set, existing);
-        drop_closed_candidates(set, existing);
+        drop_excluded_candidates(set, existing);
         *opened_new_window = found && success_test_passes(set, req);
     }
     if (set->count == 0) {

@@ -11,7 +11,7 @@
 #include "window_model.h"
 
 constexpr int kMaxExistingWindows = 256;
-constexpr int kMaxClosedWindows = 256;
+constexpr int kMaxExcludedWindows = 256;
 
 // Chat-client windows that stood before the room-opening attempts.
 struct existing_window_set {
@@ -21,9 +21,11 @@ struct existing_window_set {
     WCHAR room[kQueryUnits];
     WCHAR resolved_name[kQueryUnits];
     bool overflowed;                    // some window could not be recorded: close nothing
-    HWND closed[kMaxClosedWindows];     // new windows asked to close
-    int32_t closed_count;
-    bool closed_overflowed;             // `closed` is full: every new window counts as closed
+    // New wrong windows, never candidates: those asked to close, and those
+    // left open since they may be the person's (a box holding text, no box).
+    HWND excluded[kMaxExcludedWindows];
+    int32_t excluded_count;
+    bool excluded_overflowed;           // `excluded` is full: every new window counts as excluded
     class_book* classes;                // the run's classes met; null: read every class
 };
 
@@ -38,8 +40,8 @@ enum class open_result {
 
 // Re-scan after an action: the scan, the ordering, then the clean-up.
 void rescan_and_clean(room_match_set* set, existing_window_set* existing);
-// Removes from the table the windows the clean-up asked to close.
-void drop_closed_candidates(room_match_set* set, const existing_window_set* existing);
+// Removes from the table the windows the clean-up asked to close or left alone.
+void drop_excluded_candidates(room_match_set* set, const existing_window_set* existing);
 
 open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,

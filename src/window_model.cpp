@@ -84,6 +84,24 @@ void drop_candidate(room_match_set* set, int32_t index) {
     --set->count;
 }
 
+DWORD window_process(HWND hwnd) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    return pid;
+}
+
+// The pass met the rooms before it knew the client's process. When a room of
+// another process was taken, or a window left out may have been one, the
+// rooms are scanned again, now of the client's process only.
+void keep_client_rooms(const main_window_info* info, room_match_set* set) {
+    set->owner_pid = info->kakao_pid;
+    if (!set->owner_pid) return;
+    bool foreign = set->left_out_score > 0;
+    for (int32_t i = 0; i < set->count && !foreign; ++i)
+        foreign = window_process(set->candidates[i].hwnd) != set->owner_pid;
+    if (foreign) scan_chat_windows(set);
+}
+
 }  // namespace
 
 bool holds_window(const HWND* handles, int32_t count, HWND hwnd) {
@@ -229,6 +247,7 @@ void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     // Unnamed, every room scores the same: a full table cannot change.
     if (set->count >= kMaxCandidates && !named) return;
     if (class_of(hwnd, &set->classes) != window_class::client) return;
+    if (set->owner_pid && window_process(hwnd) != set->owner_pid) return;
     const int32_t weakest = set->count >= kMaxCandidates ? weakest_candidate(set) : -1;
     if (weakest >= 0 && score <= set->candidates[weakest].score) {
         note_left_out(set, score);
@@ -296,7 +315,9 @@ void find_main_and_chat_windows(main_window_info* info, room_match_set* set) {
     *info = main_window_info{};
     set->count = 0;
     set->left_out_score = 0;
+    set->owner_pid = 0;
     desktop_pass pass{info, set};
     enum_client_windows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
+    keep_client_rooms(info, set);
 }
 

@@ -58,6 +58,9 @@ struct room_match_set {
     // (no input box found, or beaten when the table was full); 0 for none.
     // A room is never chosen over such a window scoring as well or better.
     int32_t left_out_score;
+    // The client's process once its main window is known: windows of any
+    // other process are no rooms of it. 0: every process counts.
+    DWORD owner_pid;
     class_book classes;   // the classes met in this run
 };
 
@@ -122,5 +125,6 @@ void scan_chat_windows(room_match_set* set);
 void scan_listed_windows(const HWND* listed, int count, room_match_set* set);
 // Both of the above in one pass over the top-level windows, unsorted: the
 // main window with its views (the chat list's children not settled), and
-// the chat room windows in scan order.
+// the chat room windows in scan order. With a main window, only the rooms of
+// its process are kept, and later scans with `set` keep only those too.
 void find_main_and_chat_windows(main_window_info* info, room_match_set* set);

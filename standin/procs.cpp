@@ -379,6 +379,21 @@ void result_list_key(UINT msg, WPARAM wp)
     }
 }
 
+// The first text typed into the search box: the hand_open rooms open once
+// this message is answered, a few ms later, as a person would open them.
+void arm_hand_open(const WCHAR* text)
+{
+    standin_state& s = state();
+    if (!text[0] || !s.hand_open_armed || s.scene.hand_open.empty()) return;
+    s.hand_open_armed = false;
+    PostMessageW(s.main, kMsgOpenByHand, 0, 0);
+}
+
+void open_by_hand()
+{
+    for (const std::wstring& title : state().scene.hand_open) open_room(title, "hand");
+}
+
 void log_activation(const win_rec* rec, UINT msg, WPARAM wp, LPARAM lp, const char* via, traffic kind)
 {
     log_line line = begin_message(kind == traffic::focus ? "focus" : "activate", rec, msg, wp, lp, via);
@@ -540,6 +555,8 @@ LRESULT CALLBACK box_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         LRESULT r = box_text_message(rec, msg, wp, lp, via, handled);
         if (handled) return r;
     }
+    if (rec->r == role::search_box && (msg == EM_REPLACESEL || msg == WM_SETTEXT) && lp && !is_self(via))
+        arm_hand_open(reinterpret_cast<const WCHAR*>(lp));
     if (rec->r == role::search_box && msg == WM_KEYDOWN && wp == VK_RETURN) {
         run_search(rec);
         return 0;
@@ -619,6 +636,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     if (rec->r == role::tab_strip && msg == WM_LBUTTONDOWN) select_tab(static_cast<short>(LOWORD(lp)));
     if (rec->r == role::room_list && msg == WM_LBUTTONDBLCLK) open_row(static_cast<short>(HIWORD(lp)));
     if (rec->r == role::search_result_list) result_list_key(msg, wp);
+    if (rec->r == role::main && msg == kMsgOpenByHand) open_by_hand();
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 

@@ -321,6 +321,14 @@ bool parse_line(const std::vector<token>& items, scenario& sc, std::wstring& err
         return parse_generated(word, items, sc, error);
     if (word == L"long_room") return parse_long_room(items, sc, error);
     if (word == L"search" || word == L"tab") return parse_list_line(word, items, sc, error);
+    if (word == L"hand_open") {
+        for (size_t i = 1; i < items.size(); ++i) {
+            if (!items[i].quoted) { error = L"expected quoted room titles"; return false; }
+            sc.hand_open.push_back(items[i].value);
+        }
+        if (items.size() < 2) { error = L"expected a quoted room title"; return false; }
+        return true;
+    }
     return parse_setting(word, items, sc, error);
 }
 

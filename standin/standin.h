@@ -74,6 +74,9 @@ struct scenario {
     std::vector<start_window> start;    // windows created at start
     std::vector<search_entry> searches;
     std::vector<tab_entry> tabs;
+    // Rooms that open by themselves right after the first text reaches the
+    // search box, as a person opening them by hand during a search.
+    std::vector<std::wstring> hand_open;
 };
 
 // Reads the scenario file; on failure fills error with a line-numbered reason.
@@ -159,6 +162,7 @@ struct room_state {
 constexpr UINT_PTR kTimerHang = 1;
 constexpr UINT_PTR kTimerSendDelay = 2;
 constexpr UINT kMsgCloseSelf = WM_APP + 1;
+constexpr UINT kMsgOpenByHand = WM_APP + 2;
 
 struct standin_state {
     scenario scene;                  // for a played tree: its rooms and the tab listing them
@@ -177,6 +181,7 @@ struct standin_state {
     int selected_tab = 0;
     std::vector<std::wstring> search_results;  // of the last search
     int search_index = -1;           // position in search_results
+    bool hand_open_armed = true;     // the hand_open rooms have not been opened yet
     HWND foreground = nullptr;       // last foreground window seen by the poll
     UINT_PTR poll_timer = 0;
     UINT_PTR exit_timer = 0;

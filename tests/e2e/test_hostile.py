@@ -136,12 +136,11 @@ class HostileRequestTest(HostileCase):
 
 
 class HostileWindowsTest(HostileCase):
-    def test_foreign_windows_reporting_huge_text_lengths(self):
-        client = self.start_standin('room "Target" draft="keep"\n')
-        liar = self.start_standin("main absent\n"
-                                  'room "Huge" huge=0x7FFFFFFFFFFFFFFF draft="small"\n'
-                                  'room "Hundred million" huge=100000000\n'
-                                  'room "Past 32 bits" huge=0x100000001 draft="edge"\n')
+    def test_windows_reporting_huge_text_lengths(self):
+        client = self.start_standin('room "Target" draft="keep"\n'
+                                    'room "Huge" huge=0x7FFFFFFFFFFFFFFF draft="small"\n'
+                                    'room "Hundred million" huge=100000000\n'
+                                    'room "Past 32 bits" huge=0x100000001 draft="edge"\n')
         probe = self.probe("probe")
         self.assertEqual(client.hwnd("main"), probe["main_hwnd"])
         drafts = {r["title"]: r["draft"] for r in probe["open_rooms"]}
@@ -151,8 +150,7 @@ class HostileWindowsTest(HostileCase):
                          (doc["status"], doc["previous_input_text"], doc["written_text"]))
         doc = self.request("hundred million", '{"room":"Hundred million","message":"x"}')
         self.assertEqual(("draft_written", "x"), (doc["status"], doc["written_text"]))
-        for s in (client, liar):
-            self.assertNothingSent(s)
+        self.assertNothingSent(client)
 
     def test_window_texts_that_are_no_valid_unicode(self):
         # Lone surrogates and control characters in a title and a draft: the
@@ -192,14 +190,16 @@ class HostileWindowsTest(HostileCase):
         self.assertEqual("NEEDS_OPEN_ROOM", doc["error_code"])
         self.assertNothingSent(s)
 
-    def test_look_alike_room_in_another_process_makes_the_choice_ambiguous(self):
+    def test_look_alike_room_in_another_process_is_no_room_of_the_client(self):
         client = self.start_standin('room "Team Alpha" draft="real"\n')
         spoof = self.start_standin('main absent\nroom "Team Alpha" draft="fake"\n')
+        probe = self.probe("probe")
+        self.assertEqual([("Team Alpha", "real")], [(r["title"], r["draft"]) for r in probe["open_rooms"]])
         doc = self.request("look-alike", '{"room":"Team Alpha","message":"x","force":true}')
-        self.assertEqual(("AMBIGUOUS_ROOM", ["Team Alpha", "Team Alpha"]),
-                         (doc["error_code"], doc["candidates"]))
+        self.assertEqual(("draft_written", client.room("Team Alpha").hwnd),
+                         (doc["status"], doc["window_hwnd"]))
+        self.assertEqual([], spoof.messages(role="input"), "the look-alike's box was touched")
         for s in (client, spoof):
-            self.assertEqual([], s.messages(role="input"), "a box was touched")
             self.assertNothingSent(s)
 
     def test_fake_main_windows_beside_the_client(self):

@@ -279,6 +279,27 @@ class RoomTableTest(ProbeTestCase):
         self.assertNoFocusEvents(s)
 
 
+class TwoClientsTest(ProbeTestCase):
+    def test_rooms_of_a_second_client_are_never_listed_nor_written(self):
+        # The older client shows its PIN lock with "Team Alpha" open; the one
+        # started later, logged in, stands above it and is the one chosen.
+        locked = self.start('online hidden\nlock visible\nroom "Team Alpha" draft="mine"\n')
+        ready = self.start('known "Team Alpha"\nsearch "Team Alpha" "Team Alpha"\n')
+        self.assertDocument(self.probe(), probe_head(ready.hwnd("main"), self.pid(ready), "ready"), {})
+        with open(os.path.join(self.dir, "req.json"), "wb") as f:
+            f.write(b'{"room":"Team Alpha","message":"hi","send":true,"exact":true}')
+        self.chatdraft("req.json", "out.json")
+        with open(os.path.join(self.dir, "out.json"), "rb") as f:
+            doc = json.loads(f.read())
+        opened = ready.room("Team Alpha")
+        self.assertEqual(("sent", opened.hwnd, True), (doc["status"], doc["window_hwnd"], doc["opened_new_window"]))
+        self.assertEqual([], locked.messages(role="input"))
+        self.assertEqual([], locked.messages(role="search_box"))
+        self.assertEqual("mine", poke("gettext", locked.room("Team Alpha").input, prefix=self.prefix)[0]["text"])
+        for s in (locked, ready):
+            self.assertNoFocusEvents(s)
+
+
 class LockedRequestTest(ProbeTestCase):
     def test_locked_client_gets_no_message(self):
         s = self.start('online hidden\nlock visible\nroom "Team Alpha" draft="keep"\nroom "Other"\n')

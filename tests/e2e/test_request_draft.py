@@ -379,8 +379,10 @@ class RequestReaderTest(RequestCase):
 
 
 class ExactTest(RequestCase):
-    """With `exact`, a send needs a title equal to the name asked for."""
-    SCENARIO = "\n".join(['room "이수진"', 'room "Team Alpha\u200b"', 'room "김민지"', 'room "김민"'])
+    """With `exact`, a send needs a title equal to the name asked for. With no
+    search box and no tab, no room can be opened to find one."""
+    SCENARIO = "\n".join(['search_box absent', 'room "이수진"', 'room "Team Alpha\u200b"',
+                          'room "김민지"', 'room "김민"'])
 
     def test_prefix_room_is_refused_with_exact_and_sent_to_without(self):
         # Only "이수진" begins with "이수"; a look-alike title (a zero-width
@@ -389,9 +391,10 @@ class ExactTest(RequestCase):
             with self.subTest(name):
                 room = self.s.room(title)
                 request = {"room": name, "message": "hello", "send": True}
-                run, events = self.request(dict(request, exact=True))
-                self.assertEqual(ambiguous_room_doc(80, [title]), run.raw)
-                self.assertUntouched(events)
+                for exact in ({"exact": True}, {"exact": True, "send": False}):
+                    run, events = self.request(dict(request, **exact))
+                    self.assertEqual(ambiguous_room_doc(80, [title]), run.raw)
+                    self.assertUntouched(events)
                 run, events = self.request(request)
                 self.assertEqual(success_doc("sent", title, 80, room.hwnd, room.input,
                                              previous="", written="hello"), run.raw)
@@ -402,6 +405,42 @@ class ExactTest(RequestCase):
         self.assertEqual(success_doc("sent", "김민", 95, room.hwnd, room.input, previous="",
                                      written="hi"), run.raw)
         self.assertOnlyRoomTouched(events, room)
+
+
+class DestroyingTest(RequestCase):
+    """Clearing a box, or forcing a message over a different draft, destroys
+    the person's text: a room that merely holds the name is not sure enough."""
+    DRAFT = "half-written reply to my boss"
+    SCENARIO = 'room "Team Alpha" draft="%s"\nroom "Under-reported" huge=5 draft="%s"' % (
+        DRAFT, "The quarterly numbers are in the shared folder, bye.")
+
+    def test_clear_or_force_on_a_weak_match_touches_nothing(self):
+        room = self.s.room("Team Alpha")
+        for request in ({"clear": True}, {"clear": True, "send": True},
+                        {"message": "m", "force": True}, {"message": "m", "force": True, "close_after": True}):
+            with self.subTest(request=request):
+                run, events = self.request(dict(request, room="Alpha"))
+                self.assertEqual(ambiguous_room_doc(40, ["Team Alpha"]), run.raw)
+                # At most the box was read, to see the draft a force would replace.
+                self.assertEqual([], [e.line for e in self.room_traffic(events, room)
+                                      if e.get("name") not in ("WM_GETTEXTLENGTH", "WM_GETTEXT")])
+                self.assertOnlyRoomTouched(events, room)
+        self.assertEqual(self.DRAFT, self.box_text(room))
+        run, _ = self.request({"room": "Alpha", "message": "more", "append": True})
+        self.assertEqual(("draft_written", 40), (run.doc["status"], run.doc["match_score"]))
+        self.assertEqual(self.DRAFT + "\r\nmore", self.box_text(room))
+
+    def test_draft_read_in_part_is_never_written_back(self):
+        # The box answers a length of 5, so at most 10 of its 52 units are read.
+        room = self.s.room("Under-reported")
+        draft = "The quarterly numbers are in the shared folder, bye."
+        for flags in ({"append": True}, {"append": True, "force": True}):
+            with self.subTest(**flags):
+                run, events = self.request(dict(flags, room="Under-reported", message="m", send=True))
+                self.assertEqual(write_mismatch_doc("Under-reported", draft[:10]), run.raw)
+                self.assertEqual([], [e.line for e in self.room_traffic(events, room)
+                                      if e.get("name") not in ("WM_GETTEXTLENGTH", "WM_GETTEXT")])
+                self.assertEqual(draft, poke("gettextn", room.input, 100, prefix=self.prefix)[0]["text"])
 
 
 class LineBreakCountTest(RequestCase):
@@ -606,10 +645,14 @@ class SendTest(RequestCase):
         self.assertEqual(success_doc("send_unconfirmed", "Stuck", 95, room.hwnd, room.input,
                                      previous="", written="still here", remaining="still here"),
                          run.raw)
+        # The poll ends after 15 reads or 1.5 s after Enter: a busy machine has fewer.
+        # Four reads besides the polls: before the write, after it, the readback, the last.
+        polls = sum(1 for e in self.room_traffic(events, room) if e.get("name") == "WM_GETTEXTLENGTH") - 4
+        self.assertTrue(1 <= polls <= SEND_POLLS, polls)
         self.assertRoomTraffic(events, room,
                                read_box("") + write_box(room, "still here", "still here")
                                + read_box("still here") + press_enter("still here", "stuck", sends=False)
-                               + read_box("still here") * SEND_POLLS
+                               + read_box("still here") * polls
                                + read_box("still here") + close_room(room))
         self.assertOnlyRoomTouched(events, room)
         # 15 polls 100 ms apart, well short of any message time-out.

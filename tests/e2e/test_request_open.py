@@ -14,9 +14,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import Standin, assert_traffic, expect, prefix_from_env  # noqa: E402
+from harness import Standin, assert_traffic, expect, poke, prefix_from_env  # noqa: E402
 from harness.requests import (KAKAO_LOCKED, MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_LONG,  # noqa: E402
-                              NEEDS_OPEN_ROOM_SHORT, crlf, run_request, success_doc)
+                              NEEDS_OPEN_ROOM_SHORT, ambiguous_room_doc, crlf, run_request,
+                              success_doc)
 
 VK_RETURN, VK_DOWN = 0x0D, 0x28
 SCAN_RETURN, SCAN_DOWN = 0x1C, 0x50
@@ -128,7 +129,10 @@ class OpenRoomTestCase(unittest.TestCase):
         self.assertEqual([(e["hwnd"], e["text"]) for e in writes], [(room.input, text)])
 
     def assertNothingWritten(self, s, since):
-        self.assertEqual([e.line for e in self.traffic(s, "input", since)], [])
+        """No input box got anything but reads: the clean-up reads a wrong
+        room's box to see that it holds no text before it asks it to close."""
+        reads = ("WM_GETTEXTLENGTH", "WM_GETTEXT")
+        self.assertEqual([e.line for e in self.traffic(s, "input", since) if e["name"] not in reads], [])
 
 
 # ---- the search box ------------------------------------------------------------
@@ -316,6 +320,33 @@ class ExactOpenTest(OpenRoomTestCase):
         self.assertSuccess(run, s.room("김민지"), opened=True)
         self.assertEqual([], s.find(lambda e: e.name == "search_next", since=mark))
 
+    def test_open_rooms_that_only_begin_with_the_name_do_not_stop_the_opening(self):
+        # "김민지" stays open and untouched; with no exact room found, the
+        # draft is refused too: `exact` holds for every write.
+        cases = [  # name, scenario beyond the open room, request beyond it, room written
+            ("found by the search", 'search "김민" "김민"', {"send": True}, "김민"),
+            ("found on a tab after the search", 'search "김민" "김민지"\ntab "업무" "" "김민"',
+             {"tab": "업무"}, "김민"),
+            ("not found", 'search "김민" "김민지"\ntab "업무" "김민지"', {"tab": "업무"}, None),
+        ]
+        for name, lines, fields, written in cases:
+            with self.subTest(name):
+                s = self.start('room "김민지" draft="민지에게"\n' + lines + "\n")
+                kept = s.room("김민지")
+                mark = s.mark()
+                run = self.run_request(room="김민", message="hello", exact=True, **fields)
+                if written:
+                    self.assertSuccess(run, s.room(written), opened=True,
+                                       status="sent" if fields.get("send") else "draft_written")
+                    self.assertWrittenInto(s, mark, s.room(written), "hello")
+                else:
+                    self.assertDocument(run, ambiguous_room_doc(80, ["김민지"]))
+                    self.assertNothingWritten(s, mark)
+                self.assertEqual([], s.messages(since=mark, hwnd=kept.input))
+                self.assertEqual([], s.messages(since=mark, name="WM_CLOSE"))
+                self.assertNoFocusChange(s)
+                s.stop()
+
     def test_tab_rows_are_tried_until_the_exact_room(self):
         s = self.start('search_box absent\ntab "업무" "김민지" "" "김민"\n')
         mark = s.mark()
@@ -324,6 +355,40 @@ class ExactOpenTest(OpenRoomTestCase):
         rows = [e["row"] for e in s.find(lambda e: e.name in ("row", "row_empty"), since=mark)]
         self.assertEqual([0, 1, 2], rows)
         self.assertNoFocusChange(s)
+
+
+class CutNameTest(OpenRoomTestCase):
+    """A group chat named by its 52 members: 259 units, more than a query
+    holds. The chat of the first 51 is titled exactly what is left of the
+    name after the cut; it is never the room asked for."""
+    MEMBERS = ",".join("멤버%02d" % i for i in range(1, 53))
+    FIRST_51 = ",".join("멤버%02d" % i for i in range(1, 52))
+
+    def test_chat_titled_as_the_cut_name_is_never_chosen(self):
+        self.assertEqual((259, self.FIRST_51), (len(self.MEMBERS), self.MEMBERS[:254]))
+        search = 'search "%s" "%s" "%s"' % (self.MEMBERS[:24], self.MEMBERS, self.FIRST_51)
+        cases = [  # name, scenario
+            ("both open", 'room "%s"\nroom "%s"\nsearch_box absent' % (self.MEMBERS, self.FIRST_51)),
+            ("the 51 open", 'room "%s"\n%s' % (self.FIRST_51, search)),
+            ("neither open", search),
+        ]
+        for name, scenario in cases:
+            with self.subTest(name):
+                s = self.start(scenario + "\n")
+                mark = s.mark()
+                # The whole name cannot be told apart from a longer one: a
+                # prefix match at most, which `exact` refuses.
+                run = self.run_request(room=self.MEMBERS, message="m", send=True, exact=True)
+                self.assertDocument(run, ambiguous_room_doc(80, [self.MEMBERS]))
+                self.assertNothingWritten(s, mark)
+                self.assertEqual([], s.find(lambda e: e.name == "closed" and e["room"] == self.MEMBERS))
+                mark = s.mark()
+                run = self.run_request(room=self.MEMBERS, message="m", send=True)
+                self.assertSuccess(run, s.room(self.MEMBERS), opened=False, status="sent")
+                self.assertEqual([(self.MEMBERS, "m")], [(e["room"], e["text"]) for e in s.find(
+                    lambda e: e.name == "send", since=mark)])
+                self.assertNoFocusChange(s)
+                s.stop()
 
 
 class TabTest(OpenRoomTestCase):
@@ -480,6 +545,30 @@ class CleanupTest(OpenRoomTestCase):
                 self.assertDocument(self.run_request(**request), NEEDS_OPEN_ROOM_LONG)
                 self.assertEqual([e.line for e in s.since(mark)], [])
         self.assertNoFocusChange(s)
+
+    def test_rooms_the_person_opens_during_a_search_are_left_open(self):
+        # Both come up while the search text is typed, and both score 40: one
+        # holds the person's draft, the other is no chat room at all.
+        hand = ('known "Weekend Beta" draft="half-written"\nknown "Profile: Beta" input=none\n'
+                'hand_open "Weekend Beta" "Profile: Beta"\nknown "Beta"\n')
+        for found in (True, False):
+            with self.subTest(found=found):
+                s = self.start(hand + ('search "Beta" "Beta"\n' if found else ""))
+                mark = s.mark()
+                run = self.run_request(room="Beta", message="m", force=True)
+                s.wait_for(lambda e: e.name == "opened" and e["room"] == "Profile: Beta", since=mark)
+                if found:
+                    self.assertSuccess(run, s.room("Beta"), opened=True)
+                    self.assertWrittenInto(s, mark, s.room("Beta"), "m")
+                else:
+                    self.assertDocument(run, NEEDS_OPEN_ROOM_LONG)
+                    self.assertNothingWritten(s, mark)
+                self.assertEqual([], s.messages(since=mark, name="WM_CLOSE"))
+                weekend = s.room("Weekend Beta")
+                self.assertEqual("half-written", poke("gettext", weekend.input, prefix=self.prefix)[0]["text"])
+                self.assertEqual(1, len(s.rooms("Profile: Beta")))
+                self.assertNoFocusChange(s)
+                s.stop()
 
     def test_no_window_is_closed_when_too_many_stood_before(self):
         # The main window and the bare windows are all of the client's class:

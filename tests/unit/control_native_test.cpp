@@ -138,7 +138,8 @@ TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambig
         {"exact_send_of_a_resolved_prefix", {{u"김민지", 85}}, true, true, 0, true},
         {"exact_send_of_an_equal_title", {{u"김민", 95}}, true, true, 0, false},
         {"exact_send_of_an_equal_resolved_name", {{u"김민", 100}}, true, true, 0, false},
-        {"exact_without_send_changes_nothing", {{u"김민지", 80}}, false, true, 0, false},
+        {"exact_draft_of_a_prefix_room", {{u"김민지", 80}}, false, true, 0, true},
+        {"exact_draft_of_an_equal_title", {{u"김민", 95}}, false, true, 0, false},
     };
     for (const auto& r : rows) {
         auto set = table_of(r.table);

@@ -3,6 +3,7 @@
 
 #include <ostream>
 
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,10 +75,25 @@ TEST(normalize_room_str, keeps_capacity_minus_one_units_and_blanks_do_not_count)
 TEST(score_one_query, query_cut_to_254_kept_units) {
     const std::u16string title254(254, u'a'), title255(255, u'a');
     const std::u16string query255(255, u'a');
-    EXPECT_EQ(score_one_query(title254.c_str(), query255.c_str(), 95), 95);
+    EXPECT_EQ(score_one_query(title254.c_str(), query255.c_str(), 95), 0);
     EXPECT_EQ(score_one_query(title255.c_str(), query255.c_str(), 95), 80);
     EXPECT_EQ(score_one_query(u"teamalpha", u"", 100), 0);
     EXPECT_EQ(score_one_query(u"teamalpha", u" ALPHA", 100), 40);
+}
+
+// A name longer than a query holds is compared by its first 254 units that
+// count: never as equal, at most as a prefix (with no comma rule after the cut).
+TEST(copy_room_query, long_name_is_scored_whole_or_as_cut) {
+    const std::u16string a150(150, u'a'), a254(254, u'a'), a300(300, u'a');
+    const std::pair<std::u16string, std::u16string> rows[] = {
+        {a300, a254}, {a300, a300}, {a300, a254 + u",b"}, {a150 + std::u16string(200, u' ') + u"b", a150 + u"b"},
+        {std::u16string(300, u' '), u"any room"}};
+    const int32_t scores[] = {0, 80, 80, 95, 0};
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        WCHAR query[kQueryUnits] = {};
+        copy_room_query(rows[i].first.c_str(), query, kQueryUnits);
+        EXPECT_EQ(compute_match_score(rows[i].second.c_str(), query, u""), scores[i]) << i;
+    }
 }
 
 TEST(compute_match_score, title_of_510_units_is_whole_and_longer_is_cut) {

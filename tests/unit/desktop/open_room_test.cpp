@@ -131,6 +131,28 @@ TEST(open_room_via_main_window, right_room_kept_and_wrong_one_dropped_from_the_t
     EXPECT_EQ(o.sent_closes(), 1);
 }
 
+// Windows that come up during the search but hold text, or have no input
+// box, may be the person's: left open, and never candidates. A wrong room
+// with an empty box is what the search opened, and is closed.
+TEST(open_room_via_main_window, wrong_windows_with_text_or_without_a_box_stay_open) {
+    fake_desktop_scope scope;
+    opening o;
+    int with_text = -1, without_box = -1, empty = -1;
+    scope.desk.react = [&](const fake_event& e) {
+        if (!e.posted || e.msg != WM_KEYDOWN || e.hwnd != handle_of(o.m.search)) return;
+        with_text = add_chat_room(u"weekend team alpha", u"half-written");
+        without_box = add_window(u"EVA_Window_Dblclk", u"Profile: Team Alpha");
+        empty = add_chat_room(u"x Team Alpha");
+    };
+    EXPECT_EQ(o.run(u"Team Alpha"), long_doc());
+    EXPECT_EQ(o.sent_closes(), 1);
+    for (const fake_event& e : scope.desk.log)
+        if (e.msg == WM_CLOSE) EXPECT_EQ(e.hwnd, handle_of(empty));
+    EXPECT_TRUE(scope.desk.windows[static_cast<size_t>(with_text)].alive);
+    EXPECT_TRUE(scope.desk.windows[static_cast<size_t>(without_box)].alive);
+    EXPECT_EQ(scope.desk.windows[static_cast<size_t>(with_text + 2)].text, u"half-written");
+}
+
 TEST(open_room_via_main_window, no_name_opens_nothing) {
     fake_desktop_scope scope;
     opening o;
@@ -222,14 +244,14 @@ TEST(open_room_via_main_window, tab_rows_are_double_clicked_until_the_room_opens
     }
 }
 
-TEST(drop_closed_candidates, full_close_record_drops_every_new_window) {
+TEST(drop_excluded_candidates, full_record_drops_every_new_window) {
     auto set = std::make_unique<room_match_set>();
     auto existing = std::make_unique<existing_window_set>();
     set->count = 3;
     for (int i = 0; i < 3; ++i) set->candidates[i].hwnd = handle_of(i);
     existing->handles[existing->count++] = handle_of(1);
-    existing->closed_overflowed = true;
-    drop_closed_candidates(set.get(), existing.get());
+    existing->excluded_overflowed = true;
+    drop_excluded_candidates(set.get(), existing.get());
     ASSERT_EQ(set->count, 1);
     EXPECT_EQ(set->candidates[0].hwnd, handle_of(1));
 }

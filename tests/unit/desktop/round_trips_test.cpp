@@ -22,14 +22,15 @@ struct round_trip_row {
 void PrintTo(const round_trip_row& row, std::ostream* os) { *os << row.name; }
 
 // listing: FindWindowExW calls (two walks that must agree); top_level: a
-// window's title, class atom, class name (two) and owner; main_child: the
+// window's title, class atom, class name (two) and owner (the main window's,
+// and every candidate room's); main_child: the
 // main window's views; room_child: a room's children and its input box.
 const round_trip_row kRows[] = {
     {"probe_0_rooms", 0, nullptr, false, 4, 6, 7, 0},
-    {"probe_5_rooms", 5, nullptr, false, 14, 21, 7, 16},
-    {"probe_32_rooms", 32, nullptr, false, 68, 102, 7, 70},
-    {"request_to_an_open_room", 5, u"Room 3", false, 14, 13, 7, 6},
-    {"room_opened_by_search", 5, u"Search room", true, 44, 23, 25, 6},
+    {"probe_5_rooms", 5, nullptr, false, 14, 26, 7, 16},
+    {"probe_32_rooms", 32, nullptr, false, 68, 134, 7, 70},
+    {"request_to_an_open_room", 5, u"Room 3", false, 14, 14, 7, 6},
+    {"room_opened_by_search", 5, u"Search room", true, 44, 24, 25, 6},
 };
 
 class round_trips : public ::testing::TestWithParam<round_trip_row> {};
