@@ -187,6 +187,8 @@ class Drafting(CommandCase):
         'room "Stuck" send=stuck',
         'room "Twice"',
         'room "Quiet"',
+        'room "Team Alpha" draft="half-written reply to my boss"',
+        'room "김민지"',
         'known "Project Beta"',
         'result_list hidden',
         'tab "업무" "Project Beta"',
@@ -233,6 +235,18 @@ class Drafting(CommandCase):
                           "  opened: the room was not open; the client opened it and may have "
                           "taken the focus", '  written: "hello"'], out.splitlines())
         self.s.wait_for(lambda e: e.name == "opened" and e["how"] == "row", since=mark)
+
+    def test_every_draft_is_exact_unless_allow_prefix(self):
+        rows = [
+            (["draft", "Alpha", "--clear"], EXIT_REFUSED, "Team Alpha", "half-written reply to my boss"),
+            (["draft", "김민", "hi"], EXIT_REFUSED, "김민지", ""),
+            (["draft", "김민", "hi", "--allow-prefix"], EXIT_DONE, "김민지", "hi"),
+        ]
+        for args, expected, room, box in rows:
+            with self.subTest(args=args):
+                code, out, err = self.run_command(*args)
+                self.assertEqual((expected, ""), (code, err), out)
+                self.assertEqual(box, self.box(room))
 
     def test_misuse_exits_2_and_touches_nothing(self):
         elsewhere = tempfile.mkdtemp(prefix="chatdraft-elsewhere-")
