@@ -42,6 +42,7 @@ from harness import Standin, ensure_prefix, poke, wine_env, wine_loader  # noqa:
 
 REQUEST_TARGET_MS = 5.0
 COMMAND_TARGET_MS = 3.0    # what the chatdraft command may add to the exe it runs
+MCP_TARGET_MS = 3.0        # what chatdraft mcp may add to the command for the same probe
 PROBE32_TARGET_MS = 15.0
 # Targets of chatdraft's own share ("own ms"), the part that is ours to cut.
 OWN_TARGET_MS = {"draft_written, open room": 1.5, "sent, open room": 1.5,
@@ -60,7 +61,7 @@ END_SEARCH_MS = 80         # after the click that ends the search
 
 class Case:
     def __init__(self, name, waits, target, args=None, request=None, check=None, reset=None,
-                 settle=None, command=None, versus=None):
+                 settle=None, command=None, versus=None, tool=None):
         self.name = name
         self.sleeps = list(waits)   # the fixed sleeps on this path, in ms
         self.waits = sum(self.sleeps)
@@ -72,6 +73,8 @@ class Case:
         self.settle = settle        # settle(standin, doc) after each run, not timed
         self.command = command      # arguments of the chatdraft command, which runs instead
         self.versus = versus        # the case run directly that the command is measured against
+        self.tool = tool            # an MCP tool called through one running `chatdraft mcp`
+        self.server = None          # that server, started at the case's first round
         self.times = []
         self.inner_times = []       # chatdraft_timed.exe's own measure of main
         self.answer_times = []      # of which waiting for the client's answers
@@ -95,6 +98,13 @@ def expect_status(status, **members):
 def expect_rooms(count):
     def check(doc, _standin):
         if doc.get("login_state") != "ready" or len(doc.get("open_rooms", ())) != count:
+            raise RuntimeError("expected a ready client with %d rooms, got %r" % (count, doc))
+    return check
+
+
+def expect_listed(count):
+    def check(doc, _standin):
+        if doc.get("client_state") != "ready" or len(doc.get("rooms", ())) != count:
             raise RuntimeError("expected a ready client with %d rooms, got %r" % (count, doc))
     return check
 
@@ -133,6 +143,10 @@ def scenarios():
           Case("draft_written through the command", [READBACK_MS], COMMAND_TARGET_MS,
                command=["draft", "Command room", "hello", "--json"], versus=draft,
                check=expect_status("draft_written"), reset=empty_input("Command room")),
+          Case("probe through the command", [], COMMAND_TARGET_MS, command=["probe", "--json"],
+               versus="--probe, 6 rooms", check=expect_rooms(6)),
+          Case("tools/call list_rooms through chatdraft mcp", [], MCP_TARGET_MS, tool="list_rooms",
+               versus="probe through the command", check=expect_listed(6)),
           Case("sent, open room", [READBACK_MS, SEND_POLL_MS], REQUEST_TARGET_MS,
                request={"room": "Send room", "message": "hello", "send": True},
                check=expect_status("sent")),
@@ -227,6 +241,52 @@ def run_command_once(case, exes, standin, work):
     return ms
 
 
+def mcp_call(server, message):
+    """One request to a running `chatdraft mcp` and its answer."""
+    server.stdin.write((json.dumps(message) + "\n").encode())
+    server.stdin.flush()
+    line = server.stdout.readline()
+    if not line:
+        raise RuntimeError("chatdraft mcp ended")
+    return json.loads(line)
+
+
+def mcp_server(case, exes, standin, work):
+    """The case's `chatdraft mcp`, started and initialized once, as a host keeps it."""
+    if case.server is None:
+        args = [exes["command"], "mcp", "--prefix", standin.prefix, "--exe", exes["chatdraft"]]
+        case.server = subprocess.Popen(args, env=wine_env(standin.prefix), cwd=work, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        mcp_call(case.server, {"jsonrpc": "2.0", "id": 0, "method": "initialize",
+                               "params": {"protocolVersion": "2025-06-18", "capabilities": {},
+                                          "clientInfo": {"name": "bench", "version": "0"}}})
+    return case.server
+
+
+def stop_mcp_server(case):
+    if case.server is not None:
+        case.server.stdin.close()
+        case.server.wait(timeout=RUN_TIMEOUT)
+        case.server = None
+
+
+def run_tool_once(case, exes, standin, work):
+    """tools/call, from writing the request to reading the answer."""
+    server = mcp_server(case, exes, standin, work)
+    watchdog = threading.Timer(RUN_TIMEOUT, server.kill)
+    watchdog.start()
+    started = time.perf_counter()
+    answer = mcp_call(server, {"jsonrpc": "2.0", "id": len(case.times) + 1, "method": "tools/call",
+                               "params": {"name": case.tool, "arguments": {}}})
+    ms = (time.perf_counter() - started) * 1000.0
+    watchdog.cancel()
+    result = answer.get("result", {})
+    if result.get("isError", True):
+        raise RuntimeError("tools/call %s: %r" % (case.tool, answer))
+    case.check(result["structuredContent"], standin)
+    return ms
+
+
 def in_process_ms(stderr, name="in_process_ms"):
     words = stderr.split()
     if name not in words[:-1]:
@@ -237,6 +297,9 @@ def in_process_ms(stderr, name="in_process_ms"):
 def run_case(case, exes, standin, work):
     if case.command is not None:
         case.times.append(run_command_once(case, exes, standin, work))
+        return
+    if case.tool is not None:
+        case.times.append(run_tool_once(case, exes, standin, work))
         return
     if case.target is None:
         ms, stderr, _ = run_once(case, exes["floor"], exes, standin, work)
@@ -322,6 +385,8 @@ def measure(scenario, cases, runs, exes, prefix, work):
             for case in cases:
                 run_round(case, exes, standin, work)
             costs.measure_files(exes, prefix, work)
+        for case in cases:
+            stop_mcp_server(case)
         focus = standin.focus_events()
         if focus:
             raise RuntimeError("activation or focus changed:\n%s" % "\n".join(e.line for e in focus))
@@ -451,7 +516,8 @@ def main():
         for scenario, cases in scenarios():
             if opts.only:
                 wanted = {c.name for c in cases if opts.only in c.name}
-                wanted |= {c.versus for c in cases if c.name in wanted and c.versus}
+                for _ in cases:     # and what they are measured against, down the chain
+                    wanted |= {c.versus for c in cases if c.name in wanted and c.versus}
                 cases = [c for c in cases if c.target is None or c.name in wanted]
                 if len(cases) == 1:
                     continue

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mcp.h"
 #include "request_writer.h"
 #include "summary.h"
 #include "version.h"
@@ -19,7 +20,7 @@ namespace {
 enum option_id : unsigned {
     opt_json, opt_titles, opt_send, opt_append, opt_force, opt_clear, opt_tab,
     opt_resolved_name, opt_close_after, opt_strict_open_only, opt_allow_prefix,
-    opt_prefix, opt_exe, opt_timeout, opt_help, opt_version, opt_dump, opt_redact,
+    opt_prefix, opt_exe, opt_timeout, opt_help, opt_version, opt_dump, opt_redact, opt_allow_send,
 };
 
 constexpr unsigned bit(option_id id) { return 1u << id; }
@@ -37,6 +38,7 @@ constexpr verb_entry kVerbs[] = {
     {"probe", bit(opt_json) | bit(opt_titles), 0, 0, run_probe},
     {"draft", kDraftOptions, 1, 2, run_draft},
     {"doctor", bit(opt_json) | bit(opt_dump) | bit(opt_redact), 0, 0, run_doctor},
+    {"mcp", bit(opt_allow_send), 0, 0, run_mcp},
 };
 
 #define LONG_OPTION(name, arg, id) {name, arg, nullptr, kLongBase + (id)}
@@ -59,6 +61,7 @@ const option kLongOptions[] = {
     LONG_OPTION("version", no_argument, opt_version),
     LONG_OPTION("dump", required_argument, opt_dump),
     LONG_OPTION("redact", no_argument, opt_redact),
+    LONG_OPTION("allow-send", no_argument, opt_allow_send),
     {nullptr, 0, nullptr, 0},
 };
 #undef LONG_OPTION
@@ -67,6 +70,7 @@ const char kUsage[] =
     "Usage: chatdraft probe [--json | --titles] [OPTION]...\n"
     "  or:  chatdraft draft ROOM [MESSAGE | -] [OPTION]...\n"
     "  or:  chatdraft doctor [--json | --dump FILE [--redact]] [OPTION]...\n"
+    "  or:  chatdraft mcp [--allow-send] [OPTION]...\n"
     "  or:  chatdraft --help | --version\n";
 
 const char kHelp[] =
@@ -80,6 +84,9 @@ const char kHelp[] =
     "                        - reads it from standard input, exactly as it comes\n"
     "  doctor                check what chatdraft finds of the client, one line an item:\n"
     "                        ok, or missing and what that costs\n"
+    "  mcp                   serve the Model Context Protocol on standard input and\n"
+    "                        output: an AI assistant lists rooms, writes drafts, and\n"
+    "                        sends once the person confirms each message\n"
     "\n"
     "Options of draft:\n"
     "      --send            press Enter after writing and confirm that the box emptied\n"
@@ -102,6 +109,10 @@ const char kHelp[] =
     "      --dump=FILE       write the client's whole window tree to FILE instead; it\n"
     "                        holds the rooms' names and the lengths of their drafts\n"
     "      --redact          with --dump, every title and text replaced by as many x\n"
+    "\n"
+    "Options of mcp:\n"
+    "      --allow-send      send without asking when the assistant's host cannot ask\n"
+    "                        the person; otherwise such a send is left as a draft\n"
     "\n"
     "Options of every verb:\n"
     "      --json            print chatdraft.exe's result document (doctor: the\n"
@@ -196,6 +207,7 @@ bool apply_option(unsigned id, const char* value, command_line* cmd, std::string
         cmd->dump = value;
         return true;
     case opt_redact: cmd->redact = true; return true;
+    case opt_allow_send: cmd->allow_send = true; return true;
     case opt_resolved_name: return take_text("--resolved-name", value, &cmd->resolved_name, error);
     case opt_tab:
         if (!is_tab_name(value)) {
@@ -222,12 +234,12 @@ const char* option_name(unsigned id) {
 bool check_verb(const std::vector<std::string>& operands, unsigned seen, command_line* cmd,
                 std::string* error) {
     if (operands.empty()) {
-        *error = "no verb given: use probe, draft or doctor";
+        *error = "no verb given: use probe, draft, doctor or mcp";
         return false;
     }
     cmd->verb = find_verb(operands[0]);
     if (!cmd->verb) {
-        *error = "no verb '" + operands[0] + "': use probe, draft or doctor";
+        *error = "no verb '" + operands[0] + "': use probe, draft, doctor or mcp";
         return false;
     }
     const unsigned foreign = seen & ~(cmd->verb->options | kGlobalOptions);

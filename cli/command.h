@@ -42,6 +42,7 @@ struct command_line {
     std::optional<std::string> resolved_name;
     std::optional<std::string> dump;     // doctor: write the window tree here
     bool redact = false;
+    bool allow_send = false;             // mcp: send without asking when the host cannot ask
 };
 
 // A verb: its name, the options it takes beside the global ones, how many

@@ -285,6 +285,17 @@ bool print_checklist(FILE* out, const json& diagnosis, const std::string& where)
     return all_ok(checks);
 }
 
+int doctor_checklist(const command_line& cmd, json* items) {
+    std::string document, where;
+    if (const int code = run_inspector(cmd, {kResultName}, &document, &where); code != kExitDone) return code;
+    const json diagnosis = json::parse(document, nullptr, false);
+    if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
+    *items = json::array();
+    for (const check& c : checklist(diagnosis, where))
+        items->push_back({{"item", c.item}, {"ok", c.ok}, {"detail", c.detail}});
+    return kExitDone;
+}
+
 int run_doctor(const command_line& cmd) {
     if (cmd.redact && !cmd.dump) return fail(kExitMisuse, "--redact goes with --dump");
     if (cmd.dump && cmd.json) return fail(kExitMisuse, "--dump and --json exclude each other");

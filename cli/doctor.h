@@ -9,3 +9,9 @@
 // One line per item, "ok" or "missing", with what a missing item costs;
 // true when nothing is missing. `where` names the client's prefix.
 bool print_checklist(FILE* out, const nlohmann::json& diagnosis, const std::string& where);
+
+struct command_line;
+
+// The checklist as data, [{"item", "ok", "detail"}...], for the mcp verb:
+// kExitDone, or the code of a failed inspector run (told on standard error).
+int doctor_checklist(const command_line& cmd, nlohmann::json* items);

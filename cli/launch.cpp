@@ -394,6 +394,10 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, run_state* sta
         result->error = "cannot write the request in " + state->folder;
         return;
     }
+    if (plan.may_start && !plan.may_start()) {
+        result->end = launch_end::cancelled;
+        return;
+    }
     if (!start_janitor(state)) {
         result->error = std::string("cannot start a process: ") + strerror(errno);
         return;
@@ -405,6 +409,7 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, run_state* sta
     }
     tell_janitor(state, state->child);
     const double deadline = now_seconds() + plan.timeout_seconds;
+    if (plan.on_start) plan.on_start();
     int status = 0;
     if (!wait_exe(deadline, state, &status)) {
         result->end = launch_end::timed_out;

@@ -3,6 +3,7 @@
 // process's death by SIGKILL included.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,17 @@ struct launch_plan {
     std::string request;            // written to req.json when not empty
     bool take_lock = false;         // one draft per prefix at a time
     double timeout_seconds = 0;     // the lock wait's bound, and then the run's
+    // Optional hooks for a caller that serves several requests (the mcp verb):
+    // asked once the lock is held, right before the exe would start; false
+    // ends the run as cancelled with nothing started.
+    std::function<bool()> may_start;
+    std::function<void()> on_start;  // the exe has just been started
 };
 
 enum class launch_end {
     setup_failed,  // nothing was started; *error says why
     lock_busy,     // another draft held the prefix for the whole time-out
+    cancelled,     // may_start said no: nothing was started
     timed_out,     // the exe's process group was killed
     exited,        // the exe ended by itself: see exit_code / signal
 };

@@ -8,6 +8,7 @@
 #include "locate.h"
 #include "request_writer.h"
 #include "summary.h"
+#include "verbs.h"
 
 using nlohmann::json;
 
@@ -35,6 +36,7 @@ int report_unknown(const launch_result& run, double timeout_seconds) {
 // kExitDone: the run's own set-up failure, or an unknown outcome.
 int finished_document(const launch_result& run, double timeout_seconds, json* doc) {
     if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
+    if (run.end == launch_end::cancelled) return kExitMisuse;
     if (run.end == launch_end::lock_busy)
         return fail(kExitMisuse, "another draft to this prefix went on for the whole time-out; "
                                  "nothing was done");
@@ -51,18 +53,19 @@ int finished_document(const launch_result& run, double timeout_seconds, json* do
 // Prints the exact bytes: a caller that reads --json gets the exe's document.
 void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
-// Finds Wine and the exe, runs it once with `plan` and reads its document:
-// kExitDone, or the code of what went wrong (already reported).
+}  // namespace
+
 int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, json* doc) {
     wine_setup setup;
     std::string error;
-    if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
+    if (!locate_wine(cmd, &setup, &error)) {
+        run->error = error;
+        return fail(kExitMisuse, error);
+    }
     plan.timeout_seconds = cmd.timeout_seconds;
     *run = launch_exe(setup, plan);
     return finished_document(*run, cmd.timeout_seconds, doc);
 }
-
-}  // namespace
 
 int run_probe(const command_line& cmd) {
     if (cmd.json && cmd.titles) return fail(kExitMisuse, "--json and --titles exclude each other");

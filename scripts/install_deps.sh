@@ -37,6 +37,11 @@ if [ "${1:-test}" = test ]; then
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || desktop_missing+=("$p")
   done
 fi
+# The MCP tests run the official TypeScript SDK under Node: Debian's nodejs
+# and npm where the machine has no Node of its own.
+if [ "${1:-test}" = test ] && ! { command -v node && command -v npm; } >/dev/null; then
+  missing+=(nodejs npm)
+fi
 [ ${#missing[@]} -eq 0 ] && [ ${#desktop_missing[@]} -eq 0 ] && exit 0
 
 sudo=""

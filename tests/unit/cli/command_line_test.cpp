@@ -59,14 +59,15 @@ TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
         {{"draft", "R", "-"}, "stdin"},
         {{"--prefix", "/p", "probe", "--timeout", "2.5", "--exe=/e"}, "probe"},
         {{"probe", "--json"}, "probe"},
+        {{"mcp", "--allow-send", "--prefix", "/p"}, "mcp"},
     };
     for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
 }
 
 TEST(CommandLine, MisuseIsRefused) {
     const row rows[] = {
-        {{}, "error: no verb given: use probe, draft or doctor"},
-        {{"send", "R"}, "error: no verb 'send': use probe, draft or doctor"},
+        {{}, "error: no verb given: use probe, draft, doctor or mcp"},
+        {{"send", "R"}, "error: no verb 'send': use probe, draft, doctor or mcp"},
         {{"draft"}, "error: draft needs ROOM"},
         {{"draft", "R", "M", "extra"}, "error: draft: too many operands"},
         {{"probe", "R"}, "error: probe: too many operands"},
@@ -93,6 +94,10 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"doctor", "--send"}, "error: --send is not an option of doctor"},
         {{"draft", "R", "--dump", "f"}, "error: --dump is not an option of draft"},
         {{"doctor", "--dump"}, "error: option '--dump' needs a value"},
+        {{"mcp", "R"}, "error: mcp: too many operands"},
+        {{"mcp", "--send"}, "error: --send is not an option of mcp"},
+        {{"mcp", "--json"}, "error: --json is not an option of mcp"},
+        {{"draft", "R", "M", "--allow-send"}, "error: --allow-send is not an option of draft"},
     };
     for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
 }
