@@ -209,17 +209,6 @@ bool use_inspector(wine_setup* setup, int* code) {
     return false;
 }
 
-bool write_all(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The tree goes to FILE whole or not at all, through a file of our own made
 // beside it: mkstemp neither follows a link planted there nor reuses a file,
 // and its mode 0600 keeps the rooms' names to the caller.
@@ -230,9 +219,12 @@ bool write_file(const std::string& path, const std::string& bytes, std::string* 
         *error = "cannot write '" + path + "': " + strerror(errno);
         return false;
     }
-    const bool written = write_all(fd, bytes) && fsync(fd) == 0;
+    FILE* out = fdopen(fd, "wb");
+    const bool written = out && fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                         fflush(out) == 0 && fsync(fd) == 0;
     const int saved = errno;
-    if (close(fd) == 0 && written && rename(temp.c_str(), path.c_str()) == 0) return true;
+    const bool closed = out ? fclose(out) == 0 : close(fd) == 0;
+    if (written && closed && rename(temp.c_str(), path.c_str()) == 0) return true;
     *error = "cannot write '" + path + "': " + strerror(written ? errno : saved);
     unlink(temp.c_str());
     return false;
