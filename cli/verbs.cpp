@@ -90,6 +90,7 @@ int run_draft(const command_line& given) {
         if (!read_message(STDIN_FILENO, &*cmd.message, &error)) return fail(kExitMisuse, error);
         if (const char* fault = text_fault(*cmd.message))
             return fail(kExitMisuse, std::string("MESSAGE ") + fault);
+        if (const char* fault = draft_fault(cmd)) return fail(kExitMisuse, fault);
     }
     launch_plan plan;
     plan.args = {"req.json", kResultName};
