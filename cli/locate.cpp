@@ -110,6 +110,14 @@ void for_each_own_process(Visit visit) {
     closedir(proc);
 }
 
+// The prefix a Wine process runs in, as its environment tells.
+std::string prefix_in(const std::vector<std::string>& env) {
+    const std::string prefix = env_value(env, "WINEPREFIX");
+    if (!prefix.empty()) return prefix;
+    const std::string home = env_value(env, "HOME");
+    return (home.empty() ? home_dir() : home) + "/.wine";
+}
+
 // The first running client of this user, in process-id order.
 bool find_client(client_process* client) {
     bool found = false;
@@ -118,13 +126,8 @@ bool find_client(client_process* client) {
         if (!read_file(dir + "/cmdline", &text) || !names_client(split_nul(text))) return true;
         if (!read_file(dir + "/environ", &text)) return true;
         const std::vector<std::string> env = split_nul(text);
-        std::string prefix = env_value(env, "WINEPREFIX");
-        if (prefix.empty()) {
-            const std::string home = env_value(env, "HOME");
-            prefix = (home.empty() ? home_dir() : home) + "/.wine";
-        }
         const std::string tmpdir = env_value(env, "TMPDIR");
-        *client = {pid, prefix, tmpdir.empty() ? "/tmp" : tmpdir};
+        *client = {pid, prefix_in(env), tmpdir.empty() ? "/tmp" : tmpdir};
         found = true;
         return false;
     });
@@ -300,4 +303,17 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
     if (!find_exe(cmd, setup->win32, &setup->exe, error)) return false;
     setup->server_tmpdir = find_server_tmpdir(setup->prefix, have_client ? &client : nullptr);
     return true;
+}
+
+std::vector<long> client_pids(const std::string& prefix) {
+    std::vector<long> pids;
+    for_each_own_process([&](long pid, const std::string& dir) {
+        std::string text;
+        if (!read_file(dir + "/cmdline", &text) || !names_client(split_nul(text))) return true;
+        if (!read_file(dir + "/environ", &text)) return true;
+        char real[PATH_MAX];
+        if (realpath(prefix_in(split_nul(text)).c_str(), real) && prefix == real) pids.push_back(pid);
+        return true;
+    });
+    return pids;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "command.h"
+#include "focus_guard.h"
 #include "launch.h"
 #include "locate.h"
 #include "request_writer.h"
@@ -58,7 +59,12 @@ int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, 
     std::string error;
     if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
     plan.timeout_seconds = cmd.timeout_seconds;
-    *run = launch_exe(setup, plan);
+    {
+        // A request that may make the client open a room, which a window manager would focus.
+        const bool may_open_room = !plan.request.empty() && !cmd.strict_open_only;
+        const focus_guard guard(may_open_room ? client_pids(setup.prefix) : std::vector<long>{});
+        *run = launch_exe(setup, plan);
+    }
     return finished_document(*run, cmd.timeout_seconds, doc);
 }
 

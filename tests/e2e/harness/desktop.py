@@ -1,9 +1,13 @@
 """A headless X desktop with a window manager, and a person's window on it.
 
-    desktop = Desktop().start()      # Xvfb on a free display, openbox, xev as "person"
+    desktop = Desktop("mutter").start()  # Xvfb on a free display, the window manager, xev as "person"
     desktop.focus_person()           # the person's window holds the focus
-    desktop.active_window(), desktop.focus_outs(), desktop.window_name(wid)
+    desktop.active_window(), desktop.focus_outs(), desktop.key_presses(), desktop.window_name(wid)
     desktop.stop()
+
+The window managers are the four Ubuntu's desktops run, as Debian ships
+them; each runs under a D-Bus session of its own, in a process group of its
+own that stop() ends by its id.
 
 Every process is a child of the test process, ended by its id in stop(), and
 asked by the kernel to end should the test process die first. start() raises
@@ -21,11 +25,19 @@ import subprocess
 import tempfile
 import time
 
-TOOLS = ("Xvfb", "openbox", "xev", "xprop", "xdotool")
-START_TIMEOUT = 15.0
-X_TOOL_TIMEOUT = 10.0
-# The window manager's defaults as Debian ships them, not a user's own.
+TOOLS = ("Xvfb", "xev", "xprop", "xdotool", "dbus-run-session")
+# The window manager's command, with Debian's defaults rather than a user's own.
 OPENBOX_CONFIG = "/etc/xdg/openbox/rc.xml"
+WINDOW_MANAGERS = {
+    "mutter": ["mutter", "--x11", "--replace", "--sm-disable"],
+    "kwin": ["kwin_x11", "--replace"],
+    "xfwm4": ["xfwm4", "--replace"],
+    "openbox": ["openbox"] + (["--config-file", OPENBOX_CONFIG] if os.path.isfile(OPENBOX_CONFIG) else []),
+}
+PACKAGES = {"mutter": "mutter", "kwin": "kwin-x11", "xfwm4": "xfwm4", "openbox": "openbox"}
+START_TIMEOUT = 15.0
+WM_START_TIMEOUT = 60.0  # kwin's first start on a busy machine
+X_TOOL_TIMEOUT = 10.0
 PR_SET_PDEATHSIG = 1
 
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -66,7 +78,8 @@ def _wait_until(check, what, timeout=START_TIMEOUT):
 
 
 class Desktop:
-    def __init__(self):
+    def __init__(self, wm="openbox"):
+        self.wm = wm
         self.dir = None
         self.display = None
         self.person = None
@@ -76,25 +89,26 @@ class Desktop:
     # ------------------------------------------------------------ processes
 
     def start(self):
-        missing = [t for t in TOOLS if not shutil.which(t)]
+        missing = [t for t in TOOLS + (WINDOW_MANAGERS[self.wm][0],) if not shutil.which(t)]
         if missing:
-            raise DesktopUnavailable("not installed: %s (scripts/install_deps.sh installs "
-                                     "xvfb, openbox, x11-utils and xdotool)" % ", ".join(missing))
+            raise DesktopUnavailable("not installed: %s (scripts/install_deps.sh installs xvfb, %s, "
+                                     "dbus-daemon, x11-utils and xdotool)"
+                                     % (", ".join(missing), PACKAGES[self.wm]))
         self.dir = tempfile.mkdtemp(prefix="desktop-")
         try:
             self._start_xvfb()
-            self._start_openbox()
+            self._start_window_manager()
             self._start_person()
         except BaseException:
             self.stop()
             raise
         return self
 
-    def _spawn(self, args, sig, **kwargs):
+    def _spawn(self, args, sig, group=False, **kwargs):
         kwargs.setdefault("stdout", subprocess.DEVNULL)
         proc = subprocess.Popen(args, env=self.env(), stdin=subprocess.DEVNULL,
-                                preexec_fn=die_with_parent(sig), **kwargs)
-        self.procs.append((proc, sig))
+                                preexec_fn=die_with_parent(sig), start_new_session=group, **kwargs)
+        self.procs.append((proc, sig, group))
         return proc
 
     def _start_xvfb(self):
@@ -116,17 +130,26 @@ class Desktop:
             raise DesktopUnavailable("Xvfb did not start: %s" % (" / ".join(said[-2:]) or "no display number"))
         self.display = ":" + number.decode()
 
-    def _start_openbox(self):
-        args = ["openbox"] + (["--config-file", OPENBOX_CONFIG] if os.path.isfile(OPENBOX_CONFIG) else [])
-        self._spawn(args, signal.SIGTERM, stderr=subprocess.DEVNULL)
-        _wait_until(lambda: "window id #" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
-                    "openbox did not come up")
+    def _start_window_manager(self):
+        # The session bus and the window manager in a group of their own, ended together by its id.
+        log = open(os.path.join(self.dir, "wm.log"), "wb")
+        try:
+            self._spawn(["dbus-run-session", "--"] + WINDOW_MANAGERS[self.wm], signal.SIGTERM, group=True,
+                        stdout=log, stderr=log)
+        finally:
+            log.close()
+        try:
+            _wait_until(lambda: "window id #" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+                        "%s did not come up" % self.wm, timeout=WM_START_TIMEOUT)
+        except DesktopUnavailable as e:
+            with open(os.path.join(self.dir, "wm.log"), "r", encoding="utf-8", errors="replace") as f:
+                raise DesktopUnavailable("%s: %s" % (e, " / ".join(f.read().splitlines()[-3:])))
 
     def _start_person(self):
         # xev reports the focus changes of its window on standard output, line by line.
         self._xev_out = os.path.join(self.dir, "person.xev")
         with open(self._xev_out, "wb") as out:
-            self._spawn(["xev", "-name", "person", "-event", "focus"], signal.SIGTERM,
+            self._spawn(["xev", "-name", "person", "-event", "focus", "-event", "keyboard"], signal.SIGTERM,
                         stdout=out, stderr=subprocess.DEVNULL)
         first = _wait_until(lambda: re.search(r"Outer window is (0x[0-9a-f]+)", self._xev_text()),
                             "xev showed no window")
@@ -134,9 +157,11 @@ class Desktop:
         self.focus_person()
 
     def stop(self):
-        """End xev, openbox and Xvfb (newest first), by their ids; idempotent."""
+        """End xev, the window manager and Xvfb (newest first), by their ids; idempotent."""
         while self.procs:
-            proc, sig = self.procs.pop()
+            proc, sig, group = self.procs.pop()
+            if group and proc.poll() is None:
+                os.killpg(proc.pid, sig)
             end_process(proc, sig)
         if self.dir:
             shutil.rmtree(self.dir, ignore_errors=True)
@@ -182,6 +207,15 @@ class Desktop:
     def focus_outs(self):
         """How many times the person's window has lost the focus so far."""
         return self._xev_text().count("FocusOut event")
+
+    def key_presses(self):
+        """How many key presses the person's window has received so far."""
+        return self._xev_text().count("KeyPress event")
+
+    def window_property(self, wid, name):
+        """A property of one CARDINAL or WINDOW value; None when the window has none."""
+        found = re.search(r"(?:= |window id # )(0x[0-9a-f]+|\d+)\s*$", self.x("xprop", "-id", str(wid), name))
+        return int(found.group(1), 0) if found else None
 
     def windows_named(self, name):
         return [int(w) for w in self.x("xdotool", "search", "--name", name).split()]
