@@ -261,7 +261,7 @@ int run_dump(const command_line& cmd) {
 std::vector<check> checklist_with_guard(const json& doc, const std::string& where) {
     std::vector<check> checks = checklist(doc, where);
     if (!checks.front().ok) return checks;
-    const guard_outlook outlook = focus_guard_outlook(client_pids(where));
+    const guard_outlook outlook = focus_guard_outlook(where);
     checks.push_back({outlook.ok, "focus guard", outlook.detail});
     return checks;
 }

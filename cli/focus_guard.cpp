@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "focus_guard_x11.h"
+#include "locate.h"
 
 namespace {
 
@@ -91,9 +92,11 @@ handback handback_for(const focus_holders& before, const focus_holders& now) {
     return back;
 }
 
-focus_guard::focus_guard(const std::vector<long>& client_pids) {
+focus_guard::focus_guard(const std::string& prefix) {
     const char* display = getenv("DISPLAY");
-    if (client_pids.empty() || !display || !*display) return;
+    if (prefix.empty() || !display || !*display) return;
+    const std::vector<long> client_pids = ::client_pids(prefix);
+    if (client_pids.empty()) return;
     int down[2], up[2];
     if (pipe2(down, O_CLOEXEC) != 0) return;
     if (pipe2(up, O_CLOEXEC) != 0) {
@@ -127,10 +130,11 @@ focus_guard::~focus_guard() {
     if (from_child_ >= 0) close(from_child_);
 }
 
-guard_outlook focus_guard_outlook(const std::vector<long>& client_pids) {
+guard_outlook focus_guard_outlook(const std::string& prefix) {
     const char* display = getenv("DISPLAY");
     if (!display || !*display)
         return {true, "DISPLAY is not set: the client shows no window on an X desktop here"};
+    const std::vector<long> client_pids = ::client_pids(prefix);
     if (client_pids.empty())
         return {false, "no KakaoTalk.exe process runs in this prefix: the guard tells the client's "
                        "windows by their process, and a room the client opens may take the "

@@ -68,10 +68,11 @@ handback handback_for(const focus_holders& before, const focus_holders& now);
 // Runs the guard around one run of the exe: from the constructor, which
 // returns once the guard is armed (or gave up), until the destructor, which
 // lets it watch a while longer when the client showed a window, restore what
-// it set, and end. Empty `client_pids`, or no DISPLAY: no guard at all.
+// it set, and end. No guard at all for an empty `prefix`, without DISPLAY, or
+// when no KakaoTalk.exe runs in the prefix.
 class focus_guard {
 public:
-    explicit focus_guard(const std::vector<long>& client_pids);
+    explicit focus_guard(const std::string& prefix);
     ~focus_guard();
     focus_guard(const focus_guard&) = delete;
     focus_guard& operator=(const focus_guard&) = delete;
@@ -87,4 +88,4 @@ struct guard_outlook {
     bool ok = false;
     std::string detail;
 };
-guard_outlook focus_guard_outlook(const std::vector<long>& client_pids);
+guard_outlook focus_guard_outlook(const std::string& prefix);

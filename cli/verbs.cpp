@@ -62,7 +62,7 @@ int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, 
     {
         // A request that may make the client open a room, which a window manager would focus.
         const bool may_open_room = !plan.request.empty() && !cmd.strict_open_only;
-        const focus_guard guard(may_open_room ? client_pids(setup.prefix) : std::vector<long>{});
+        const focus_guard guard(may_open_room ? setup.prefix : "");
         *run = launch_exe(setup, plan);
     }
     return finished_document(*run, cmd.timeout_seconds, doc);

@@ -66,6 +66,7 @@ SETTLE_AFTER_RUN = 0.4
 QUIET = 0.3
 QUIET_TIMEOUT = 10.0
 RUN_SECONDS = 90
+FOCUS_TRIES = 3
 WM_CLOSE = 0x0010
 # What the person types, word after word, while a room opens.
 WORD = "abcdefghij"
@@ -194,11 +195,12 @@ def focus_table(measures, person):
 
 
 def typing_table(runs):
-    rows = ["| guard | client | room opened | keys typed | in the person's window | in the room "
-            "| person focused after | user time before, after |", "|---|---|---|---|---|---|---|---|"]
+    rows = ["| guard | client | room opened | keys typed | keys that missed the person's window "
+            "| keys in the room's box | person focused after | client's user time before, after |",
+            "|---|---|---|---|---|---|---|---|"]
     for r in runs:
         rows.append("| %s | %s | %s | %d | %d | %s | %s | %s, %s |" % (
-            "with" if r.guarded else "without", r.state, r.opening.title, r.typed, r.received,
+            "with" if r.guarded else "without", r.state, r.opening.title, r.typed, r.keys_lost(),
             len(r.box) - 1 if r.box else "-", "yes" if r.focused_after else "**no**", *r.user_time))
     return "\n".join(rows)
 
@@ -232,6 +234,7 @@ class DesktopFocus:
         cls.root = unpacked_package()
         cls.addClassCleanup(shutil.rmtree, cls.root, True)
         cls.measures = {p.key: cls.measure(p) for p in PATHS}
+        cls.close_room_left = cls.s.rooms("Close Room")
         cls.runs = cls.typing_runs()
         print("\nFocus on a desktop (Xvfb, Wine's X11 driver, %s):\n%s\n\n%s\n"
               % (cls.WM, focus_table(cls.measures.values(), cls.desktop.person), typing_table(cls.runs)),
@@ -247,16 +250,28 @@ class DesktopFocus:
         cls.s = Standin(SCENARIO, prefix=cls.prefix, exe=exe)
         cls.s.start()
         cls.addClassCleanup(cls.s.stop)
-        if not cls.desktop.windows_named("^카카오톡$"):
+        if not cls.main_window():
             raise AssertionError("the stand-in's main window is not on the X display: "
                                  "the prefix %s does not use Wine's X11 driver" % cls.prefix)
+
+    @classmethod
+    def main_window(cls):
+        """The X window of the stand-in's main window, told by its process; 0 when none."""
+        found = cls.desktop.windows_named("^카카오톡$", pid=cls.s.pid)
+        return found[0] if found else 0
 
     # ---- one run, watched
 
     @classmethod
     def hand_focus_to_person(cls):
-        cls.desktop.focus_person()
-        cls.wait_until_standin_quiet()
+        """The person's window focused, and still so once the client is quiet: a
+        window manager may focus a window the client mapped a moment before."""
+        for _ in range(FOCUS_TRIES):
+            cls.desktop.focus_person()
+            cls.wait_until_standin_quiet()
+            if cls.desktop.active_window() == cls.desktop.person:
+                return
+        raise AssertionError("the person's window does not keep the focus even before a run")
 
     @classmethod
     def wait_until_standin_quiet(cls):
@@ -305,8 +320,7 @@ class DesktopFocus:
     @classmethod
     def user_time_window(cls):
         """The client's _NET_WM_USER_TIME_WINDOW, read from its main window."""
-        main = cls.desktop.windows_named("^카카오톡$")[0]
-        return cls.desktop.window_property(main, "_NET_WM_USER_TIME_WINDOW")
+        return cls.desktop.window_property(cls.main_window(), "_NET_WM_USER_TIME_WINDOW")
 
     @classmethod
     def user_time(cls):
@@ -314,10 +328,13 @@ class DesktopFocus:
         return "absent" if value is None else value
 
     @classmethod
+    def command(cls, *args):
+        return subprocess.run([os.path.join(cls.root, "usr", "bin", "chatdraft"), *args], capture_output=True,
+                              env=dict(os.environ, WINEPREFIX=cls.prefix), timeout=RUN_SECONDS)
+
+    @classmethod
     def run_command(cls, opening):
-        env = dict(os.environ, WINEPREFIX=cls.prefix)
-        r = subprocess.run([os.path.join(cls.root, "usr", "bin", "chatdraft"), "draft", "--json",
-                            *opening.args], capture_output=True, env=env, timeout=RUN_SECONDS)
+        r = cls.command("draft", "--json", *opening.args)
         details = {"exit": r.returncode, "stdout": r.stdout.decode(errors="replace"),
                    "stderr": r.stderr.decode(errors="replace")}
         doc = json.loads(r.stdout) if r.stdout.strip() else {}
@@ -361,12 +378,15 @@ class DesktopFocus:
 
     @classmethod
     def typing_runs(cls):
-        runs = [cls.type_through(o, "never clicked", True) for o in NEVER_CLICKED]
-        main = cls.desktop.windows_named("^카카오톡$")[0]
-        cls.desktop.x("xdotool", "windowunmap", "--sync", str(main))
+        """Without the guard first, for the table: the keys that reach the
+        client give it a user time, so a new client follows, never clicked."""
+        runs = [cls.type_through(o, "never clicked", False) for o in IN_TRAY]
+        cls.s.stop()
+        cls.start_client()
+        runs += [cls.type_through(o, "never clicked", True) for o in NEVER_CLICKED]
+        cls.desktop.x("xdotool", "windowunmap", "--sync", str(cls.main_window()))
         runs += [cls.type_through(o, "in the tray", True) for o in IN_TRAY]
-        cls.desktop.x("xdotool", "windowmap", "--sync", str(main))
-        runs += [cls.type_through(o, "never clicked", False) for o in (SEARCH, TAB)]
+        runs += [cls.type_through(o, "in the tray", False) for o in IN_TRAY]
         return runs
 
     # ---- what was measured
@@ -383,7 +403,7 @@ class DesktopFocus:
                 self.assertEqual(m.outcome(), m.path.outcome, m.doc)
                 self.assertPersonKeptFocus(m.path.key)
                 self.assertEqual(m.standin_focus, [])
-        self.assertEqual(self.s.rooms("Close Room"), [], "close_after closed the room")
+        self.assertEqual(self.close_room_left, [], "close_after closed the room")
 
     def test_rooms_opened_with_the_guard_take_no_focus_and_no_key(self):
         guarded = [r for r in self.runs if r.guarded]
@@ -401,9 +421,16 @@ class DesktopFocus:
 
     def test_rooms_opened_did_their_work(self):
         opened = [e["room"] for e in self.s.find(lambda e: e.name == "opened")]
-        expected = [o.args[0] for o in NEVER_CLICKED + IN_TRAY + [SEARCH, TAB]]
+        expected = [o.args[0] for o in NEVER_CLICKED + IN_TRAY + IN_TRAY]
         self.assertEqual([("Other Delta" if r == "Delta" else r) for r in expected], opened)
         self.assertEqual(self.s.rooms("Search Close") + self.s.rooms("Other Delta"), [])
+
+
+    def test_the_doctor_says_the_guard_can_work_here(self):
+        r = self.command("doctor")
+        lines = [line for line in r.stdout.decode().splitlines() if " focus guard: " in line]
+        self.assertEqual((0, 1), (r.returncode, len(lines)), r.stdout.decode() + r.stderr.decode())
+        self.assertTrue(lines[0].startswith("ok "), lines[0])
 
 
 def window_manager_case(wm):

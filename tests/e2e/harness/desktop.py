@@ -20,7 +20,9 @@ import os
 import re
 import select
 import shutil
+import random
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -36,6 +38,8 @@ WINDOW_MANAGERS = {
 }
 PACKAGES = {"mutter": "mutter", "kwin": "kwin-x11", "xfwm4": "xfwm4", "openbox": "openbox"}
 START_TIMEOUT = 15.0
+DISPLAY_LOW, DISPLAY_HIGH = 200, 899
+XVFB_TRIES = 5
 WM_START_TIMEOUT = 60.0  # kwin's first start on a busy machine
 X_TOOL_TIMEOUT = 10.0
 PR_SET_PDEATHSIG = 1
@@ -64,6 +68,21 @@ def end_process(proc, sig=signal.SIGTERM, timeout=10.0):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+
+
+def _unused_display():
+    """A display number no X server of this machine uses. Xvfb's own choice
+    (-displayfd alone) starts at 0, where two test runs starting at once can
+    both land: one then serves on the other's abstract socket."""
+    while True:
+        number = random.randint(DISPLAY_LOW, DISPLAY_HIGH)
+        if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+            continue
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            try:
+                probe.connect("\0/tmp/.X11-unix/X%d" % number)
+            except OSError:
+                return number
 
 
 def _wait_until(check, what, timeout=START_TIMEOUT):
@@ -112,23 +131,37 @@ class Desktop:
         return proc
 
     def _start_xvfb(self):
-        # -displayfd: Xvfb picks a free display itself and writes its number once it serves.
+        for _ in range(XVFB_TRIES):
+            if self._try_xvfb(_unused_display()):
+                return
+        raise DesktopUnavailable("Xvfb did not start: %s" % self._xvfb_said())
+
+    def _try_xvfb(self, number):
+        """Xvfb on display `number`; False when it ended at once (taken meanwhile)."""
+        # -displayfd: Xvfb writes the display's number once it serves.
         read_end, write_end = os.pipe()
         log = open(os.path.join(self.dir, "xvfb.log"), "wb")
         try:
-            self._spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                         "-nolisten", "tcp"], signal.SIGTERM, pass_fds=(write_end,), stderr=log)
+            proc = self._spawn(["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0",
+                                "1280x1024x24", "-nolisten", "tcp"], signal.SIGTERM, pass_fds=(write_end,),
+                               stderr=log)
         finally:
             os.close(write_end)
             log.close()
         with os.fdopen(read_end, "rb") as reader:
             ready, _, _ = select.select([reader], [], [], START_TIMEOUT)
-            number = reader.readline().strip() if ready else b""
-        if not number.isdigit():
-            with open(os.path.join(self.dir, "xvfb.log"), "r", encoding="utf-8", errors="replace") as f:
-                said = [line.strip() for line in f if line.strip(" (EE)\n")]
-            raise DesktopUnavailable("Xvfb did not start: %s" % (" / ".join(said[-2:]) or "no display number"))
-        self.display = ":" + number.decode()
+            said = reader.readline().strip() if ready else b""
+        if said == str(number).encode() and proc.poll() is None:
+            self.display = ":%d" % number
+            return True
+        self.procs.remove((proc, signal.SIGTERM, False))
+        end_process(proc)
+        return False
+
+    def _xvfb_said(self):
+        with open(os.path.join(self.dir, "xvfb.log"), "r", encoding="utf-8", errors="replace") as f:
+            said = [line.strip() for line in f if line.strip(" (EE)\n")]
+        return " / ".join(said[-2:]) or "no display number"
 
     def _start_window_manager(self):
         # The session bus and the window manager in a group of their own, ended together by its id.
@@ -146,15 +179,20 @@ class Desktop:
                 raise DesktopUnavailable("%s: %s" % (e, " / ".join(f.read().splitlines()[-3:])))
 
     def _start_person(self):
-        # xev reports the focus changes of its window on standard output, line by line.
+        # xev reports the focus changes and keys of its window on standard
+        # output, line by line (stdbuf: its first lines would otherwise wait
+        # in a buffer for an event that may not come).
         self._xev_out = os.path.join(self.dir, "person.xev")
         with open(self._xev_out, "wb") as out:
-            self._spawn(["xev", "-name", "person", "-event", "focus", "-event", "keyboard"], signal.SIGTERM,
+            self._spawn(["stdbuf", "-oL", "xev", "-name", "person", "-event", "focus", "-event", "keyboard"],
+                        signal.SIGTERM,
                         stdout=out, stderr=subprocess.DEVNULL)
         first = _wait_until(lambda: re.search(r"Outer window is (0x[0-9a-f]+)", self._xev_text()),
                             "xev showed no window")
         self.person = int(first.group(1), 16)
-        self.focus_person()
+        # Until the window manager manages the new window, it cannot activate it.
+        _wait_until(lambda: self.x("xdotool", "windowactivate", "--sync", str(self.person)) is not None
+                    and self.active_window() == self.person, "the person's window got no focus")
 
     def stop(self):
         """End xev, the window manager and Xvfb (newest first), by their ids; idempotent."""
@@ -217,5 +255,7 @@ class Desktop:
         found = re.search(r"(?:= |window id # )(0x[0-9a-f]+|\d+)\s*$", self.x("xprop", "-id", str(wid), name))
         return int(found.group(1), 0) if found else None
 
-    def windows_named(self, name):
-        return [int(w) for w in self.x("xdotool", "search", "--name", name).split()]
+    def windows_named(self, name, pid=None):
+        """Windows whose name matches; with `pid`, only those whose _NET_WM_PID it is."""
+        by_pid = ["--all", "--pid", str(pid)] if pid else []
+        return [int(w) for w in self.x("xdotool", "search", *by_pid, "--name", name).split()]
