@@ -190,9 +190,7 @@ class Desktop:
         first = _wait_until(lambda: re.search(r"Outer window is (0x[0-9a-f]+)", self._xev_text()),
                             "xev showed no window")
         self.person = int(first.group(1), 16)
-        # Until the window manager manages the new window, it cannot activate it.
-        _wait_until(lambda: self.x("xdotool", "windowactivate", "--sync", str(self.person)) is not None
-                    and self.active_window() == self.person, "the person's window got no focus")
+        self.focus_person()
 
     def stop(self):
         """End xev, the window manager and Xvfb (newest first), by their ids; idempotent."""
@@ -233,8 +231,15 @@ class Desktop:
         return self.x("xdotool", "getwindowname", str(wid)).strip() if wid else ""
 
     def focus_person(self):
-        self.x("xdotool", "windowactivate", "--sync", str(self.person))
-        if self.active_window() != self.person:
+        """Activates the person's window until the window manager names it
+        active: until it manages a new window, or while it focuses one the
+        client just mapped, a request may go unheard."""
+        def activated():
+            self.x("xdotool", "windowactivate", "--sync", str(self.person))
+            return self.active_window() == self.person
+        try:
+            _wait_until(activated, "activated")
+        except DesktopUnavailable:
             raise AssertionError("the person's window did not get the focus (active: %#x)"
                                  % self.active_window())
 
