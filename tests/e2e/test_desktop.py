@@ -16,7 +16,9 @@ the room, the person's window holds the focus afterwards, and the client's
 _NET_WM_USER_TIME is as it was. They run with a client never clicked, then
 with its main window unmapped (as in the tray). Last, a search and a tab run
 through chatdraft.exe alone, without the guard, for the table's other column.
-The measured table is printed.
+The measured table is printed. The doctor must find the guard able to work,
+and a guard that cannot reach its X server must cost the run one line on
+standard error and nothing else.
 
 Each window manager brings up its own display, window manager, wineserver and
 stand-in, on one Wine prefix made without the null driver, and ends them by
@@ -43,7 +45,7 @@ from unittest import mock
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import Standin, chatdraft_exe, ensure_prefix, poke, run_exe, standin_exe, start_wineserver  # noqa: E402
-from harness.desktop import Desktop, DesktopUnavailable, die_with_parent, end_process  # noqa: E402
+from harness.desktop import Desktop, DesktopUnavailable, die_with_parent, end_process, unused_display  # noqa: E402
 from harness.requests import run_request  # noqa: E402
 from test_cli import unpacked_package  # noqa: E402
 
@@ -431,6 +433,15 @@ class DesktopFocus:
         lines = [line for line in r.stdout.decode().splitlines() if " focus guard: " in line]
         self.assertEqual((0, 1), (r.returncode, len(lines)), r.stdout.decode() + r.stderr.decode())
         self.assertTrue(lines[0].startswith("ok "), lines[0])
+
+
+    def test_a_guard_that_cannot_work_is_one_line_and_no_failure(self):
+        display = ":%d" % unused_display()
+        with mock.patch.dict(os.environ, {"DISPLAY": display}):
+            r = self.command("draft", "Team Alpha", "초안")
+        self.assertEqual((0, "chatdraft: focus guard off: cannot reach the X server %s; a room the client "
+                          "opens may take the focus\n" % display),
+                         (r.returncode, r.stderr.decode()), r.stdout.decode())
 
 
 def window_manager_case(wm):
