@@ -436,12 +436,15 @@ class DesktopFocus:
 
 
     def test_a_guard_that_cannot_work_is_one_line_and_no_failure(self):
+        """A draft that may open a room tries the guard; one that never opens one does not."""
         display = ":%d" % unused_display()
         with mock.patch.dict(os.environ, {"DISPLAY": display}):
-            r = self.command("draft", "Team Alpha", "초안")
+            guarded = self.command("draft", "Team Alpha", "초안")
+            strict = self.command("draft", "Beta", "m", "--strict-open-only")
         self.assertEqual((0, "chatdraft: focus guard off: cannot reach the X server %s; a room the client "
                           "opens may take the focus\n" % display),
-                         (r.returncode, r.stderr.decode()), r.stdout.decode())
+                         (guarded.returncode, guarded.stderr.decode()), guarded.stdout.decode())
+        self.assertEqual((1, ""), (strict.returncode, strict.stderr.decode()), strict.stdout.decode())
 
 
 def window_manager_case(wm):
