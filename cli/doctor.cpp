@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "focus_guard.h"
 #include "launch.h"
 #include "locate.h"
 #include "summary.h"
@@ -267,10 +268,20 @@ int run_dump(const command_line& cmd) {
     return kExitDone;
 }
 
+// Whether the focus guard can keep a room the client opens from taking the
+// person's focus: asked of the X server, once the client was found.
+std::vector<check> checklist_with_guard(const json& doc, const std::string& where) {
+    std::vector<check> checks = checklist(doc, where);
+    if (!checks.front().ok) return checks;
+    const guard_outlook outlook = focus_guard_outlook(where);
+    checks.push_back({outlook.ok, "focus guard", outlook.detail});
+    return checks;
+}
+
 }  // namespace
 
 bool print_checklist(FILE* out, const json& diagnosis, const std::string& where) {
-    const std::vector<check> checks = checklist(diagnosis, where);
+    const std::vector<check> checks = checklist_with_guard(diagnosis, where);
     for (const check& c : checks)
         fprintf(out, "%-8s %s: %s\n", c.ok ? "ok" : "missing", c.item.c_str(),
                 terminal_line(c.detail).c_str());
@@ -298,5 +309,5 @@ int run_doctor(const command_line& cmd) {
     if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
     if (!cmd.json) return print_checklist(stdout, diagnosis, where) ? kExitDone : kExitRefused;
     fwrite(document.data(), 1, document.size(), stdout);
-    return all_ok(checklist(diagnosis, where)) ? kExitDone : kExitRefused;
+    return all_ok(checklist_with_guard(diagnosis, where)) ? kExitDone : kExitRefused;
 }

@@ -122,14 +122,22 @@ client_process client_of(long pid, const std::vector<std::string>& env) {
     return {pid, prefix, tmpdir.empty() ? "/tmp" : tmpdir};
 }
 
-// The running clients of this user, one a prefix, in process-id order.
-std::vector<client_process> find_clients() {
-    std::vector<client_process> clients;
+// Calls visit(client) for each running client process of this user, in
+// process-id order, while it returns true.
+template <typename Visit>
+void for_each_client(Visit visit) {
     for_each_own_process([&](long pid, const std::string& dir) {
         std::string text;
         if (!read_file(dir + "/cmdline", &text) || !names_client(split_nul(text))) return true;
         if (!read_file(dir + "/environ", &text)) return true;
-        const client_process client = client_of(pid, split_nul(text));
+        return visit(client_of(pid, split_nul(text)));
+    });
+}
+
+// The running clients of this user, one a prefix, in process-id order.
+std::vector<client_process> find_clients() {
+    std::vector<client_process> clients;
+    for_each_client([&](const client_process& client) {
         for (const client_process& seen : clients)
             if (seen.prefix == client.prefix) return true;
         clients.push_back(client);
@@ -368,4 +376,13 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
         return false;
     }
     return true;
+}
+
+std::vector<long> client_pids(const std::string& prefix) {
+    std::vector<long> pids;
+    for_each_client([&](const client_process& client) {
+        if (client.prefix == prefix) pids.push_back(client.pid);
+        return true;
+    });
+    return pids;
 }
