@@ -6,14 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 
 constexpr UINT kSendTimeoutMs = 2000;
 // Another process chooses the length it reports; a read never takes more.
 constexpr size_t kMaxEditTextUnits = 1048576;
 
-// "메시지 입력": what an empty input box may report.
-constexpr WCHAR kPlaceholder[] = {0xBA54, 0xC2DC, 0xC9C0, 0x0020, 0xC785, 0xB825, 0};
+constexpr WCHAR kPlaceholder[] = CLIENT_TEXT16(CLIENT_PLACEHOLDER);
+static_assert(sizeof kPlaceholder == 7 * sizeof(WCHAR) && kPlaceholder[0] == 0xBA54,
+              "the placeholder is 메시지 입력 in UTF-16");
 
 uintptr_t send_msg_timeout(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 BOOL post_key_formal(HWND hwnd, UINT virtual_key);

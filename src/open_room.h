@@ -43,6 +43,9 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing);
 // Removes from the table the windows the clean-up asked to close or left alone.
 void drop_excluded_candidates(room_match_set* set, const existing_window_set* existing);
 
+// The chat-list tab of that name, or null.
+const client_tab* find_chat_tab(const WCHAR* name);
+
 open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,
                                       bool* opened_new_window, FILE* out);

@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr WCHAR kEditClass[] = W16("Edit");
-constexpr WCHAR kRichEdit50Class[] = W16("RICHEDIT50W");
-constexpr WCHAR kRichEdit20Class[] = W16("RichEdit20W");
+constexpr WCHAR kEditClass[] = CLIENT_TEXT16(CLIENT_EDIT_CLASS);
+constexpr WCHAR kRichEdit50Class[] = CLIENT_TEXT16(CLIENT_RICH_EDIT50_CLASS);
+constexpr WCHAR kRichEdit20Class[] = CLIENT_TEXT16(CLIENT_RICH_EDIT20_CLASS);
 
 window_class read_class(HWND hwnd, bool* case_bound) {
     WCHAR name[kClassUnits] = {};

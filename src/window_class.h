@@ -7,10 +7,11 @@
 
 #include <cstdint>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 
 constexpr int kClassUnits = 128;  // class-name buffers
-constexpr WCHAR kClientClass[] = W16("EVA_Window_Dblclk");
+constexpr WCHAR kClientClass[] = CLIENT_TEXT16(CLIENT_CLASS);
 
 enum class window_class : uint8_t {
     other,

@@ -7,11 +7,11 @@ namespace {
 
 constexpr int32_t kNoQueryScore = 100;
 
-constexpr WCHAR kOnlineViewName[] = W16("OnlineMainView");
-constexpr WCHAR kLockViewName[] = W16("LockModeView");
-constexpr WCHAR kChatListViewName[] = W16("ChatRoomListView");
-constexpr WCHAR kRoomListName[] = W16("ChatRoomListCtrl");
-constexpr WCHAR kSearchListName[] = W16("SearchListCtrl");
+constexpr WCHAR kOnlineViewName[] = CLIENT_TEXT16(CLIENT_ONLINE_VIEW);
+constexpr WCHAR kLockViewName[] = CLIENT_TEXT16(CLIENT_LOCK_VIEW);
+constexpr WCHAR kChatListViewName[] = CLIENT_TEXT16(CLIENT_CHAT_LIST_VIEW);
+constexpr WCHAR kRoomListName[] = CLIENT_TEXT16(CLIENT_ROOM_LIST);
+constexpr WCHAR kSearchListName[] = CLIENT_TEXT16(CLIENT_SEARCH_LIST);
 constexpr uint8_t kNamedRoomList = 1;
 constexpr uint8_t kNamedSearchList = 2;
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 #include "window_class.h"
 
@@ -13,8 +14,10 @@ constexpr int kQueryUnits = 256;      // a query: at most 255 units and a termin
 constexpr int kTitleUnits = 512;      // a room title: at most 510 units are read
 constexpr int kMaxCandidates = 32;
 
-// "카카오톡": the main window's title.
-constexpr WCHAR kMainTitle[] = {0xCE74, 0xCE74, 0xC624, 0xD1A1, 0};
+constexpr WCHAR kMainTitle[] = CLIENT_TEXT16(CLIENT_MAIN_TITLE);
+// A compiler that read the book in another charset than UTF-8 stops here.
+static_assert(sizeof kMainTitle == 5 * sizeof(WCHAR) && kMainTitle[0] == 0xCE74,
+              "the main window's title is 카카오톡 in UTF-16");
 
 // A descendant of the main window met after the chat list view. Whether it
 // is one of the view's direct children (the search box, the tab strip, the
