@@ -58,8 +58,6 @@ bool success_test_passes(const room_match_set* set, const request* req) {
     return set->count > 0 && set->candidates[0].score >= needed;
 }
 
-}  // namespace
-
 // ---- the clean-up of wrong rooms ------------------------------------------------
 
 BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM param) {
@@ -110,6 +108,8 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
     scan_listed_windows(listed, count, set);
     for (int i = 0; i < count; ++i) cleanup_wrong_cb(listed[i], reinterpret_cast<LPARAM>(existing));
 }
+
+}  // namespace
 
 // Nothing is written into a wrong window the clean-up judged. Without a
 // complete record nothing was judged, so a wrong window the clean-up would
@@ -194,7 +194,7 @@ bool try_search_box(const request* req, const main_window_info* info, room_match
     Sleep(kSearchTextWaitMs);
     const bool found = step_through_search_results(req, info, set, existing);
     set_edit_text_safe(info->search_box, kEmptyText);
-    click_client(info->chat_list_view, kEndSearchX, kEndSearchY, false);
+    send_click(info->chat_list_view, kEndSearchX, kEndSearchY, false);
     Sleep(kEndSearchWaitMs);
     return found;
 }
@@ -206,10 +206,10 @@ bool try_tab(const request* req, const main_window_info* info, room_match_set* s
     // for the room itself: then the tab is tried as with none.
     if (!tab || (set->count != 0 && !req->exact) || !info->tab_strip || !info->room_list)
         return false;
-    click_client(info->tab_strip, tab->x, kTabY, false);
+    send_click(info->tab_strip, tab->x, kTabY, false);
     Sleep(kTabClickWaitMs);
     for (int32_t k = 0; k < tab->rows; ++k) {
-        click_client(info->room_list, kRowX, kFirstRowY + kRowPitch * k, true);
+        send_click(info->room_list, kRowX, kFirstRowY + kRowPitch * k, true);
         Sleep(kRescanWaitMs);
         rescan_and_clean(set, existing);
         if (success_test_passes(set, req)) return true;

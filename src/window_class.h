@@ -34,7 +34,6 @@ struct class_book {
     int32_t rooms_searched;
 };
 
-window_class classify_class_name(const WCHAR* name);
 // The window's class; with a book, through the window's class atom. A
 // window that is gone is of no class chatdraft knows.
 window_class class_of(HWND hwnd, class_book* book);

@@ -69,40 +69,14 @@ struct room_match_set {
 
 bool holds_window(const HWND* handles, int32_t count, HWND hwnd);
 
-BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
-BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
-// Sets the main window, its owner and its views.
-void record_main_window(HWND hwnd, main_window_info* info);
-// Weighs a window titled like the main window: the first one of the client's
-// class showing the online or the lock view is the main window; only when
-// none does is the first one taken. False once the main window is sure.
-bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book);
 // Sets the search box, the tab strip, the room list and the result list from
 // the windows met after the chat list view.
 void settle_chat_list_children(main_window_info* info, class_book* book);
 const char* detect_login_state(const main_window_info* info);
 
-BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
-// The search for a room's input box: the first RichEdit among its
-// descendants, in the order EnumChildWindows gives them.
-struct input_search {
-    class_book* classes;
-    HWND input;
-};
-BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM search);
+// The first RichEdit among the room's descendants, in the order
+// EnumChildWindows gives them; null for none.
 HWND find_input_box(HWND room, class_book* classes);
-// Takes a top-level window with the given title into the table when it is a
-// chat room that matches, of the client's class, and has an input box. The
-// class is read only for a title that qualifies. A full table gives its
-// weakest entry up to a better match, so it always holds the best 32.
-void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set);
-
-// The records one pass over the top-level windows fills.
-struct desktop_pass {
-    main_window_info* info;
-    room_match_set* set;
-};
-BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM pass);
 void sort_matches(room_match_set* set);
 
 // The top-level windows of the client's class, listed by class on the
