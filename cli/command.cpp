@@ -2,7 +2,9 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include "../src/client_layout.h"
 #include "mcp.h"
 #include "request_writer.h"
+#include "summary.h"
 #include "version.h"
 
 namespace {
@@ -87,17 +90,21 @@ const char kHelp[] =
     "                        sends once the person confirms each message\n"
     "\n"
     "Options of draft:\n"
-    "      --send            press Enter after writing and confirm that the box emptied;\n"
-    "                        the room's title must then be ROOM itself\n"
-    "      --allow-prefix    with --send, also a room whose title begins with ROOM\n"
+    "      --send            press Enter after writing and confirm that the box emptied\n"
+    "      --allow-prefix    not exact: ROOM may be the start of the room's title\n"
+    "                        (and, without --send, any part of it)\n"
     "      --append          put MESSAGE under a draft that stands, on a new line\n"
-    "      --force           replace a draft that stands\n"
-    "      --clear           empty the input box instead of writing\n"
+    "      --force           replace a draft that stands with MESSAGE\n"
+    "      --clear           empty the input box instead of writing (not with --send)\n"
     "  -t, --tab=TAB         if the room is not open, look in this chat-list tab:\n"
     "                        " CLIENT_TAB_NAMES "\n"
     "      --resolved-name=NAME  the room's full name, matched and searched first\n"
     "      --close-after     close the room window afterwards\n"
     "      --strict-open-only  never open a room that is not open\n"
+    "  Every draft is exact unless --allow-prefix: the room's title must equal ROOM\n"
+    "  (or --resolved-name) once blanks (space, tab, line breaks) are dropped and A\n"
+    "  to Z are taken as a to z. --send, --append and --force need a MESSAGE that\n"
+    "  is not empty. A ROOM or MESSAGE that begins with '-' follows '--'.\n"
     "\n"
     "Options of doctor:\n"
     "      --dump=FILE       write the client's whole window tree to FILE instead; it\n"
@@ -115,8 +122,10 @@ const char kHelp[] =
     "      --prefix=DIR      the Wine prefix the client runs in\n"
     "      --exe=PATH        the chatdraft.exe (or chatdraft32.exe) to run\n"
     "      --timeout=SECONDS\n"
-    "                        stop chatdraft.exe after this long (default 60);\n"
-    "                        draft counts its wait for another draft in it\n"
+    "                        stop chatdraft.exe after it ran this long (default\n"
+    "                        60); draft first waits at most as long again for\n"
+    "                        another draft to the prefix to end, and starts\n"
+    "                        nothing if it does not\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -130,16 +139,22 @@ const char kHelp[] =
     "                build tree: chatdraft32.exe under wine for a 32-bit prefix,\n"
     "                chatdraft.exe under wine64 for a 64-bit one; doctor runs\n"
     "                chatdraft_inspect.exe (or chatdraft_inspect32.exe) beside it\n"
+    "  With two clients running and neither --prefix nor WINEPREFIX, nothing runs.\n"
+    "  Nothing runs either where no wineserver runs: no client can run there.\n"
     "\n"
     "Drafts to one prefix take turns: draft waits for another draft's run to end.\n"
+    "chatdraft.exe never outlives the command: killed in any way, the command takes\n"
+    "it along, and the lock and the run's folder go with it.\n"
     "\n"
     "Exit status:\n"
     "  0  draft_written, cleared or sent; a probe; doctor found all it looks for\n"
     "  1  an error document (DRAFT_EXISTS, AMBIGUOUS_ROOM ...): nothing was sent;\n"
     "     doctor found something missing\n"
-    "  2  misuse or set-up failure: the client was not touched\n"
+    "  2  misuse or set-up failure: the client was not touched; probe and doctor:\n"
+    "     also standard output could not be written\n"
     "  3  send_unconfirmed: the message may have been sent\n"
-    "  4  outcome unknown: time-out, or chatdraft.exe failed after it started\n"
+    "  4  outcome unknown: time-out, or chatdraft.exe failed after it started, or\n"
+    "     draft's standard output could not be written\n"
     "\n"
     "Full documentation: man chatdraft\n";
 
@@ -185,7 +200,13 @@ bool apply_option(unsigned id, const char* value, command_line* cmd, std::string
     case opt_version: cmd->version = true; return true;
     case opt_prefix: cmd->prefix = value; return true;
     case opt_exe: cmd->exe = value; return true;
-    case opt_dump: cmd->dump = value; return true;
+    case opt_dump:
+        if (!*value) {
+            *error = "--dump needs a FILE name";
+            return false;
+        }
+        cmd->dump = value;
+        return true;
     case opt_redact: cmd->redact = true; return true;
     case opt_allow_send: cmd->allow_send = true; return true;
     case opt_resolved_name: return take_text("--resolved-name", value, &cmd->resolved_name, error);
@@ -254,6 +275,17 @@ bool take_operands(const std::vector<std::string>& operands, command_line* cmd,
     return take_text("MESSAGE", operands[2].c_str(), &cmd->message, error);
 }
 
+// Room names are matched without blanks: one of blanks alone names nothing.
+bool is_blank(const std::string& name) { return name.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+// A word that is no option, such as a MESSAGE beginning with '-', is named
+// whole, with the way to pass it.
+std::string option_error(int c, const std::string& word) {
+    if (c == ':') return "option '" + word + "' needs a value";
+    if (word.rfind("--", 0) == 0) return "unknown option '" + word.substr(0, word.find('=')) + "'";
+    return "unknown option in '" + word + "': put '--' before a ROOM or MESSAGE that begins with '-'";
+}
+
 void print_help() { printf("%s\n%s", kUsage, kHelp); }
 
 }  // namespace
@@ -266,15 +298,17 @@ bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* e
     // "-": operands come back in place, so that options may stand before or
     // after the verb whatever POSIXLY_CORRECT says; ":" reports a missing value.
     int c;
-    while ((c = getopt_long(argc, argv, "-:t:h", kLongOptions, nullptr)) != -1) {
+    // `word` is the one getopt is about to read: an error is about it, whether
+    // getopt stops inside it (a short option) or moves past it (a long one).
+    for (const char* word = argc > 1 ? argv[1] : "";
+         (c = getopt_long(argc, argv, "-:t:h", kLongOptions, nullptr)) != -1;
+         word = optind < argc ? argv[optind] : "") {
         if (c == 1) {
             operands.emplace_back(optarg);
             continue;
         }
         if (c == '?' || c == ':') {
-            const std::string arg = argv[optind - 1];
-            *error = c == ':' ? "option '" + arg + "' needs a value"
-                              : "unknown option '" + arg + "'";
+            *error = option_error(c, word);
             return false;
         }
         unsigned id = static_cast<unsigned>(c - kLongBase);
@@ -285,11 +319,36 @@ bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* e
     }
     for (; optind < argc; ++optind) operands.emplace_back(argv[optind]);
     if (cmd->help || cmd->version) return true;
-    return check_verb(operands, seen, cmd, error) && take_operands(operands, cmd, error);
+    if (!check_verb(operands, seen, cmd, error) || !take_operands(operands, cmd, error)) return false;
+    if (cmd->verb->run != run_draft || cmd->message_from_stdin) return true;
+    if (const char* fault = draft_fault(*cmd)) {
+        *error = fault;
+        return false;
+    }
+    return true;
 }
 
+const char* draft_fault(const command_line& cmd) {
+    const bool has_message = cmd.message && !cmd.message->empty();
+    if (is_blank(cmd.room) && is_blank(cmd.resolved_name.value_or("")))
+        return "ROOM is empty: name the room";
+    if (cmd.send && cmd.clear) return "--send and --clear exclude each other: --clear never presses Enter";
+    if (cmd.send && !has_message) return "--send needs a MESSAGE to send";
+    if (cmd.force && !has_message) return "--force needs a MESSAGE: to empty the box, use --clear";
+    if (cmd.append && !has_message) return "--append needs a MESSAGE";
+    return nullptr;
+}
+
+int checked_output(int code, int code_if_lost) {
+    if (fflush(stdout) == 0 && !ferror(stdout)) return code;
+    fail(code_if_lost, std::string("cannot write to standard output: ") + strerror(errno));
+    return code == kExitDone ? code_if_lost : code;
+}
+
+// Messages carry names from outside (a prefix from another process's
+// environment, a word typed): controls in them are escaped like titles.
 int fail(int code, const std::string& message) {
-    fprintf(stderr, "chatdraft: %s\n", message.c_str());
+    fprintf(stderr, "chatdraft: %s\n", terminal_line(message).c_str());
     return code;
 }
 
@@ -303,13 +362,11 @@ int cli_main(int argc, char** argv) {
         fputs("Try 'chatdraft --help' for more information.\n", stderr);
         return kExitMisuse;
     }
-    if (cmd.help) {
-        print_help();
-        return kExitDone;
+    if (cmd.help || cmd.version) {
+        if (cmd.help) print_help();
+        else printf("chatdraft %s\n", CHATDRAFT_VERSION);
+        return checked_output(kExitDone, kExitMisuse);
     }
-    if (cmd.version) {
-        printf("chatdraft %s\n", CHATDRAFT_VERSION);
-        return kExitDone;
-    }
-    return cmd.verb->run(cmd);
+    // A draft whose output is lost has an outcome the caller cannot know.
+    return checked_output(cmd.verb->run(cmd), cmd.verb->run == run_draft ? kExitUnknown : kExitMisuse);
 }

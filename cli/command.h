@@ -62,6 +62,14 @@ int run_doctor(const command_line& cmd);
 // False on misuse, with the message for standard error in *error.
 bool parse_command_line(int argc, char** argv, command_line* cmd, std::string* error);
 
+// Why a draft's options cannot go together, or null: each would end in a
+// status the caller did not ask for (no Enter pressed, a draft erased).
+const char* draft_fault(const command_line& cmd);
+
+// Flushes standard output: `code` when all of it was written, else the write
+// error on standard error and `code_if_lost` in place of a success.
+int checked_output(int code, int code_if_lost);
+
 // Prints "chatdraft: MESSAGE" on standard error and returns `code`.
 int fail(int code, const std::string& message);
 

@@ -5,11 +5,14 @@
 
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "../src/client_layout.h"
 #include "command.h"
+#include "focus_guard.h"
 #include "launch.h"
 #include "locate.h"
 #include "summary.h"
@@ -125,18 +128,21 @@ check rooms_check(const json& doc) {
     std::string without;
     size_t without_count = 0;
     for (const json& room : array_of(doc, "rooms")) {
-        if (number_of(room, "input_hwnd")) {
+        const bool answered = room.value("input_length", 0LL) >= 0;
+        if (number_of(room, "input_hwnd") && answered) {
             ++with_box;
             continue;
         }
         ++without_count;
         without += std::string(without.empty() ? "" : "; ") + quoted(text_of(room, "title")) +
-                   " (children: " + class_list(array_of(room, "child_classes")) + ")";
+                   (number_of(room, "input_hwnd")
+                        ? std::string(" (its input box did not answer)")
+                        : " (children: " + class_list(array_of(room, "child_classes")) + ")");
     }
     const std::string counted = std::to_string(with_box) + " with an input box chatdraft reads and writes";
     if (!without_count) return {true, "open rooms", counted};
     return {false, "open rooms", counted + ", " + std::to_string(without_count) +
-                                     " without one it recognises, never written into: " + without};
+                                     " without one it recognises or that answers, never written into: " + without};
 }
 
 check by_name_check(const json& doc) {
@@ -205,17 +211,24 @@ bool use_inspector(wine_setup* setup, int* code) {
     return false;
 }
 
-// The tree goes to FILE whole or not at all.
+// The tree goes to FILE whole or not at all, through a file of our own made
+// beside it: mkstemp neither follows a link planted there nor reuses a file,
+// and its mode 0600 keeps the rooms' names to the caller.
 bool write_file(const std::string& path, const std::string& bytes, std::string* error) {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (out && rename(temp.c_str(), path.c_str()) == 0) return true;
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        *error = "cannot write '" + path + "': " + strerror(errno);
+        return false;
     }
+    FILE* out = fdopen(fd, "wb");
+    const bool written = out && fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                         fflush(out) == 0 && fsync(fd) == 0;
+    const int saved = errno;
+    const bool closed = out ? fclose(out) == 0 : close(fd) == 0;
+    if (written && closed && rename(temp.c_str(), path.c_str()) == 0) return true;
+    *error = "cannot write '" + path + "': " + strerror(written ? errno : saved);
     unlink(temp.c_str());
-    *error = "cannot write '" + path + "'";
     return false;
 }
 
@@ -256,12 +269,23 @@ int run_dump(const command_line& cmd) {
     return kExitDone;
 }
 
+// Whether the focus guard can keep a room the client opens from taking the
+// person's focus: asked of the X server, once the client was found.
+std::vector<check> checklist_with_guard(const json& doc, const std::string& where) {
+    std::vector<check> checks = checklist(doc, where);
+    if (!checks.front().ok) return checks;
+    const guard_outlook outlook = focus_guard_outlook(where);
+    checks.push_back({outlook.ok, "focus guard", outlook.detail});
+    return checks;
+}
+
 }  // namespace
 
 bool print_checklist(FILE* out, const json& diagnosis, const std::string& where) {
-    const std::vector<check> checks = checklist(diagnosis, where);
+    const std::vector<check> checks = checklist_with_guard(diagnosis, where);
     for (const check& c : checks)
-        fprintf(out, "%-8s %s: %s\n", c.ok ? "ok" : "missing", c.item.c_str(), c.detail.c_str());
+        fprintf(out, "%-8s %s: %s\n", c.ok ? "ok" : "missing", c.item.c_str(),
+                terminal_line(c.detail).c_str());
     return all_ok(checks);
 }
 
@@ -286,5 +310,5 @@ int run_doctor(const command_line& cmd) {
     if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
     if (!cmd.json) return print_checklist(stdout, diagnosis, where) ? kExitDone : kExitRefused;
     fwrite(document.data(), 1, document.size(), stdout);
-    return all_ok(checklist(diagnosis, where)) ? kExitDone : kExitRefused;
+    return all_ok(checklist_with_guard(diagnosis, where)) ? kExitDone : kExitRefused;
 }

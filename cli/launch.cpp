@@ -2,8 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,13 +41,23 @@ timespec to_timespec(double seconds) {
     return ts;
 }
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+bool is_ignored(int sig) {
+    struct sigaction action {};
+    return sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
 // The signals that end a run early, and SIGCHLD, which ends the wait for the
 // exe. They stay blocked and are taken with sigtimedwait: no handler runs, so
-// every way out goes through the same clean-up.
+// every way out goes through the same clean-up. A signal the caller ignores
+// (nohup, `cmd &`) is left out: it stays ignored, here and in the exe.
 sigset_t run_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) sigaddset(&set, sig);
+    for (int sig : kStopSignals)
+        if (!is_ignored(sig)) sigaddset(&set, sig);
+    sigaddset(&set, SIGCHLD);
     return set;
 }
 
@@ -55,6 +66,9 @@ struct run_state {
     std::string folder;  // empty until made
     int lock_fd = -1;
     pid_t child = -1;    // also the process group's id
+    pid_t janitor = -1;  // removes the folder should this process die first
+    int janitor_fd = -1; // its pipe: the exe's id, then "done"; end of file: we died
+    bool janitor_told = false;  // the exe's id was written
 };
 
 void remove_folder(const std::string& folder) {
@@ -77,10 +91,38 @@ void kill_group(run_state* state) {
     state->child = -1;
 }
 
+void tell_janitor(run_state* state, pid_t exe) {
+    while (write(state->janitor_fd, &exe, sizeof exe) < 0 && errno == EINTR) {
+    }
+    state->janitor_told = true;
+}
+
+void dismiss_janitor(run_state* state) {
+    if (state->janitor_fd >= 0) {
+        if (!state->janitor_told) tell_janitor(state, 0);
+        const char done = 'd';
+        while (write(state->janitor_fd, &done, 1) < 0 && errno == EINTR) {
+        }
+        close(state->janitor_fd);
+        state->janitor_fd = -1;
+    }
+    if (state->janitor <= 0) return;
+    // Not waited for: it ends as soon as it reads "done", and waiting for it
+    // to be scheduled would cost the run. A later run reaps it, or init does.
+    static std::vector<pid_t> unreaped;
+    unreaped.push_back(state->janitor);
+    state->janitor = -1;
+    std::vector<pid_t> still;
+    for (const pid_t pid : unreaped)
+        if (waitpid(pid, nullptr, WNOHANG) == 0) still.push_back(pid);
+    unreaped.swap(still);
+}
+
 void clean_up(run_state* state) {
     kill_group(state);
     remove_folder(state->folder);
     state->folder.clear();
+    dismiss_janitor(state);
     if (state->lock_fd >= 0) close(state->lock_fd);
     state->lock_fd = -1;
 }
@@ -118,9 +160,12 @@ enum class lock_outcome { held, busy, failed };
 lock_outcome take_lock(const wine_setup& setup, double deadline, run_state* state,
                        std::string* error) {
     const std::string path = setup.prefix + kLockName;
-    state->lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (state->lock_fd < 0) {
-        *error = "cannot open the lock file " + path + ": " + strerror(errno);
+    // A link planted in the prefix must not make us create or lock another file.
+    state->lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    struct stat st {};
+    if (state->lock_fd < 0 || fstat(state->lock_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = "cannot open the lock file " + path + ": " +
+                 (state->lock_fd < 0 ? strerror(errno) : "not a regular file");
         return lock_outcome::failed;
     }
     while (flock(state->lock_fd, LOCK_EX | LOCK_NB) != 0) {
@@ -190,37 +235,120 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return out;
 }
 
-// Standard input from /dev/null, standard output and error into the log, the
-// run's folder as working folder, a process group of its own (so that the
-// time-out reaches whatever Wine starts with it), default signal handling.
-int spawn_exe(const wine_setup& setup, const launch_plan& plan, const std::string& folder,
-              pid_t* pid) {
-    std::vector<std::string> argv = {setup.loader, setup.exe};
-    argv.insert(argv.end(), plan.args.begin(), plan.args.end());
-    std::vector<std::string> env = exe_environment(setup);
-    const std::string log = folder + "/" + kLogName;
+bool exe_is_gone(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    std::string stat;
+    if (!read_whole(path, &stat)) return true;
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0;
+}
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
+// The janitor's life: read the exe's id, then wait. "done" ends it; the end
+// of the pipe without it means the command died (SIGKILL leaves no clean-up):
+// the exe's group is killed, and once the exe is gone its folder is removed.
+[[noreturn]] void be_janitor(int fd, const std::string& folder) {
+    pid_t exe = 0;
+    char done = 0;
+    const bool told = read(fd, &exe, sizeof exe) == static_cast<ssize_t>(sizeof exe);
+    if (told && read(fd, &done, 1) == 1) _exit(0);
+    if (told && exe > 0) {
+        kill(-exe, SIGKILL);
+        const timespec tick{0, kLockPollNs};
+        for (int i = 0; i < 2000 && !exe_is_gone(exe); ++i) nanosleep(&tick, nullptr);
+    }
+    remove_folder(folder);
+    _exit(0);
+}
+
+// A process of its own group, out of reach of a signal to the caller's group
+// (timeout -s KILL signals the whole group), its standard streams on
+// /dev/null so that a reader of ours sees end of file when we end.
+bool start_janitor(run_state* state) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Nothing of ours or the caller's stays open in it but its pipe: not
+        // the lock, nor a pipe a caller waits to see closed.
+        setpgid(0, 0);
+        const int pipe_end = fcntl(fds[0], F_DUPFD, 10);
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+        dup2(pipe_end, 3);
+        close_range(4, ~0U, 0);
+        for (int sig : kStopSignals) signal(sig, SIG_IGN);
+        be_janitor(3, state->folder);
+    }
+    close(fds[0]);
+    if (pid < 0) {
+        close(fds[1]);
+        return false;
+    }
+    state->janitor = pid;
+    state->janitor_fd = fds[1];
+    return true;
+}
+
+// In the exe's process, before exec: its own process group (so that the
+// time-out reaches whatever Wine starts with it), death with this process
+// (Wine's loader exec's in the same process, which keeps the setting), the
+// lock kept open across exec so that it is held as long as the exe runs,
+// standard input from /dev/null, output into the log, default handling of the
+// signals that are not ignored. Returns only on failure, with errno.
+void become_exe(const run_state& state, pid_t parent, const std::string& log,
+                const sigset_t& stop, char** argv, char** envp) {
+    setpgid(0, 0);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
+    if (state.lock_fd >= 0 && fcntl(state.lock_fd, F_SETFD, 0) != 0) return;
+    if (chdir(state.folder.c_str()) != 0) return;
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) return;
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sigismember(&stop, sig) == 1) signal(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
-    const sigset_t defaults = run_signals();
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
-    const int rc = posix_spawn(pid, setup.loader.c_str(), &actions, &attr,
-                               pointers(argv).data(), pointers(env).data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc;
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(argv[0], argv, envp);
+}
+
+// Starts the exe; 0, or the errno of what failed in the child (told through
+// a pipe that exec closes).
+int spawn_exe(const wine_setup& setup, const launch_plan& plan, run_state* state) {
+    std::vector<std::string> args = {setup.loader, setup.exe};
+    args.insert(args.end(), plan.args.begin(), plan.args.end());
+    std::vector<std::string> env = exe_environment(setup);
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    const std::string log = state->folder + "/" + kLogName;
+    const sigset_t stop = run_signals();
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        become_exe(*state, parent, log, stop, argv.data(), envp.data());
+        const int failure = errno;
+        (void)!write(fds[1], &failure, sizeof failure);
+        _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return errno;
+    }
+    state->child = pid;
+    int failure = 0;
+    ssize_t n;
+    while ((n = read(fds[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    close(fds[0]);
+    if (n == static_cast<ssize_t>(sizeof failure)) {
+        kill_group(state);
+        return failure;
+    }
+    return 0;
 }
 
 // Waits for the exe to end by the deadline; false on the time-out.
@@ -243,10 +371,13 @@ std::string log_tail(const std::string& folder) {
     return log.size() > kLogTailBytes ? log.substr(log.size() - kLogTailBytes) : log;
 }
 
-void run_to_end(const wine_setup& setup, const launch_plan& plan, double deadline,
-                run_state* state, launch_result* result) {
+// The lock wait and the exe's run are bounded each by the time-out: a draft
+// that waited long for its turn still gets the whole time-out to run.
+void run_to_end(const wine_setup& setup, const launch_plan& plan, run_state* state,
+                launch_result* result) {
     if (plan.take_lock) {
-        const lock_outcome lock = take_lock(setup, deadline, state, &result->error);
+        const double lock_deadline = now_seconds() + plan.timeout_seconds;
+        const lock_outcome lock = take_lock(setup, lock_deadline, state, &result->error);
         if (lock != lock_outcome::held) {
             result->end = lock == lock_outcome::busy ? launch_end::lock_busy : launch_end::setup_failed;
             return;
@@ -267,12 +398,17 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, double deadlin
         result->end = launch_end::cancelled;
         return;
     }
-    const int rc = spawn_exe(setup, plan, state->folder, &state->child);
+    if (!start_janitor(state)) {
+        result->error = std::string("cannot start a process: ") + strerror(errno);
+        return;
+    }
+    const int rc = spawn_exe(setup, plan, state);
     if (rc != 0) {
-        state->child = -1;
         result->error = "cannot run " + setup.loader + ": " + strerror(rc);
         return;
     }
+    tell_janitor(state, state->child);
+    const double deadline = now_seconds() + plan.timeout_seconds;
     if (plan.on_start) plan.on_start();
     int status = 0;
     if (!wait_exe(deadline, state, &status)) {
@@ -290,13 +426,12 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, double deadlin
 }  // namespace
 
 launch_result launch_exe(const wine_setup& setup, const launch_plan& plan) {
-    const double deadline = now_seconds() + plan.timeout_seconds;
     const sigset_t set = run_signals();
     sigset_t before;
     sigprocmask(SIG_BLOCK, &set, &before);
     run_state state;
     launch_result result;
-    run_to_end(setup, plan, deadline, &state, &result);
+    run_to_end(setup, plan, &state, &result);
     clean_up(&state);
     // A stop signal that came after the exe ended still ends this process,
     // once the folder is gone.

@@ -1,5 +1,6 @@
 // One run of chatdraft.exe: the lock, a private folder, the exe in its own
-// process group under a time-out, and the clean-up on every way out.
+// process group under a time-out, and the clean-up on every way out, this
+// process's death by SIGKILL included.
 #pragma once
 
 #include <functional>
@@ -12,7 +13,7 @@ struct launch_plan {
     std::vector<std::string> args;  // after the exe: "--probe out.json" or "req.json out.json"
     std::string request;            // written to req.json when not empty
     bool take_lock = false;         // one draft per prefix at a time
-    double timeout_seconds = 0;     // for the lock and the run together
+    double timeout_seconds = 0;     // the lock wait's bound, and then the run's
     // Optional hooks for a caller that serves several requests (the mcp verb):
     // asked once the lock is held, right before the exe would start; false
     // ends the run as cancelled with nothing started.
@@ -41,6 +42,8 @@ struct launch_result {
 // The name of the result file in the run's folder.
 extern const char kResultName[];
 
-// Runs the exe once. A SIGINT, SIGTERM or SIGHUP meanwhile kills the exe's
-// group, removes the folder, and ends this process by the same signal.
+// Runs the exe once. A SIGINT, SIGTERM, SIGHUP or SIGQUIT meanwhile (unless
+// ignored when the run began) kills the exe's group, removes the folder, and
+// ends this process by the same signal. Should this process die otherwise,
+// the exe dies with it, and a helper of the run removes the folder.
 launch_result launch_exe(const wine_setup& setup, const launch_plan& plan);

@@ -110,32 +110,48 @@ void for_each_own_process(Visit visit) {
     closedir(proc);
 }
 
-// The first running client of this user, in process-id order.
-bool find_client(client_process* client) {
-    bool found = false;
+client_process client_of(long pid, const std::vector<std::string>& env) {
+    std::string prefix = env_value(env, "WINEPREFIX");
+    if (prefix.empty()) {
+        const std::string home = env_value(env, "HOME");
+        prefix = (home.empty() ? home_dir() : home) + "/.wine";
+    }
+    char real[PATH_MAX];
+    if (realpath(prefix.c_str(), real)) prefix = real;
+    const std::string tmpdir = env_value(env, "TMPDIR");
+    return {pid, prefix, tmpdir.empty() ? "/tmp" : tmpdir};
+}
+
+// Calls visit(client) for each running client process of this user, in
+// process-id order, while it returns true.
+template <typename Visit>
+void for_each_client(Visit visit) {
     for_each_own_process([&](long pid, const std::string& dir) {
         std::string text;
         if (!read_file(dir + "/cmdline", &text) || !names_client(split_nul(text))) return true;
         if (!read_file(dir + "/environ", &text)) return true;
-        const std::vector<std::string> env = split_nul(text);
-        std::string prefix = env_value(env, "WINEPREFIX");
-        if (prefix.empty()) {
-            const std::string home = env_value(env, "HOME");
-            prefix = (home.empty() ? home_dir() : home) + "/.wine";
-        }
-        const std::string tmpdir = env_value(env, "TMPDIR");
-        *client = {pid, prefix, tmpdir.empty() ? "/tmp" : tmpdir};
-        found = true;
-        return false;
+        return visit(client_of(pid, split_nul(text)));
     });
-    return found;
+}
+
+// The running clients of this user, one a prefix, in process-id order.
+std::vector<client_process> find_clients() {
+    std::vector<client_process> clients;
+    for_each_client([&](const client_process& client) {
+        for (const client_process& seen : clients)
+            if (seen.prefix == client.prefix) return true;
+        clients.push_back(client);
+        return true;
+    });
+    return clients;
 }
 
 // The server folder's path below TMPDIR: the name Debian's Wine keeps in the
 // prefix's "wineserver" file, then "server-DEV-INODE" of the prefix.
 std::string server_folder(const std::string& prefix) {
     std::string name;
-    if (!read_file(prefix + "/wineserver", &name, PATH_MAX)) return "";
+    // Without Debian's file, Wine's own default: .wine-UID below /tmp.
+    if (!read_file(prefix + "/wineserver", &name, PATH_MAX)) name = ".wine-" + std::to_string(getuid());
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
     struct stat st {};
     if (name.empty() || name.find('/') != std::string::npos || stat(prefix.c_str(), &st) != 0)
@@ -184,6 +200,51 @@ std::string find_server_tmpdir(const std::string& prefix, const client_process* 
     return tmpdir_of_running_server(folder);
 }
 
+std::string client_list(const std::vector<client_process>& clients) {
+    std::string out;
+    for (const client_process& c : clients)
+        out += (out.empty() ? "" : ", ") + c.prefix + " (process " + std::to_string(c.pid) + ")";
+    return out;
+}
+
+// Discovery: more than one running client is a choice for the caller, never ours.
+bool discover_prefix(wine_setup* setup, client_process* client, bool* have_client,
+                     std::string* prefix, std::string* error) {
+    const std::vector<client_process> clients = find_clients();
+    if (clients.size() > 1) {
+        *error = CLIENT_EXE_NAME " runs in more than one Wine prefix: " + client_list(clients) +
+                 "; choose one with --prefix";
+        return false;
+    }
+    if ((*have_client = clients.size() == 1)) {
+        *client = clients[0];
+        *prefix = client->prefix;
+        setup->prefix_origin = "the running " CLIENT_EXE_NAME ", process " + std::to_string(client->pid);
+    } else {
+        *prefix = home_dir() + "/.wine";
+        setup->prefix_origin = "~/.wine";
+    }
+    return true;
+}
+
+// Wine refuses a prefix that is not the caller's own; so do we, before
+// starting anything.
+bool check_prefix(const std::string& prefix, wine_setup* setup, std::string* error) {
+    char real[PATH_MAX];
+    struct stat st {};
+    if (prefix.empty() || !realpath(prefix.c_str(), real) || !is_file(std::string(real) + "/system.reg") ||
+        stat(real, &st) != 0) {
+        *error = "no Wine prefix at '" + prefix + "' (from " + setup->prefix_origin + ")";
+        return false;
+    }
+    if (st.st_uid != getuid()) {
+        *error = std::string("the Wine prefix ") + real + " belongs to another user";
+        return false;
+    }
+    setup->prefix = real;
+    return true;
+}
+
 bool resolve_prefix(const command_line& cmd, wine_setup* setup, client_process* client,
                     bool* have_client, std::string* error) {
     std::string prefix;
@@ -194,20 +255,21 @@ bool resolve_prefix(const command_line& cmd, wine_setup* setup, client_process* 
     } else if (wineprefix && *wineprefix) {
         prefix = wineprefix;
         setup->prefix_origin = "WINEPREFIX";
-    } else if ((*have_client = find_client(client))) {
-        prefix = client->prefix;
-        setup->prefix_origin = "the running " CLIENT_EXE_NAME ", process " + std::to_string(client->pid);
-    } else {
-        prefix = home_dir() + "/.wine";
-        setup->prefix_origin = "~/.wine";
-    }
-    char real[PATH_MAX];
-    if (prefix.empty() || !realpath(prefix.c_str(), real) || !is_file(std::string(real) + "/system.reg")) {
-        *error = "no Wine prefix at '" + prefix + "' (from " + setup->prefix_origin + ")";
+    } else if (!discover_prefix(setup, client, have_client, &prefix, error)) {
         return false;
     }
-    setup->prefix = real;
-    return true;
+    return check_prefix(prefix, setup, error);
+}
+
+// A WINEARCH the prefix is not made for ends Wine before the exe starts.
+bool check_winearch(const wine_setup& setup, std::string* error) {
+    const char* arch = getenv("WINEARCH");
+    if (!arch || !*arch) return true;
+    const std::string want = setup.win32 ? "win32" : "win64";
+    if (arch == want) return true;
+    *error = std::string("WINEARCH=") + arch + " in the environment, but " + setup.prefix + " is a " +
+             (setup.win32 ? "32" : "64") + "-bit prefix: unset WINEARCH";
+    return false;
 }
 
 bool prefix_is_32_bit(const std::string& prefix) {
@@ -224,7 +286,10 @@ std::string search_path(const char* program) {
         if (end == std::string::npos) end = dirs.size();
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
         const std::string candidate = dir + "/" + program;
-        if (is_file(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
+        char real[PATH_MAX];
+        // Made absolute: the exe starts in the run's own folder.
+        if (is_file(candidate) && access(candidate.c_str(), X_OK) == 0 && realpath(candidate.c_str(), real))
+            return real;
         start = end + 1;
     }
     return "";
@@ -281,9 +346,13 @@ bool find_exe(const command_line& cmd, bool win32, std::string* exe, std::string
 
 }  // namespace
 
+// Made absolute: the exe runs in a folder below it, and Wine resolves its
+// server's folder against it.
 std::string caller_tmpdir() {
     const char* tmpdir = getenv("TMPDIR");
-    return tmpdir && *tmpdir ? tmpdir : "/tmp";
+    if (!tmpdir || !*tmpdir) return "/tmp";
+    char real[PATH_MAX];
+    return realpath(tmpdir, real) ? real : tmpdir;
 }
 
 bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error) {
@@ -291,6 +360,7 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
     bool have_client = false;
     if (!resolve_prefix(cmd, setup, &client, &have_client, error)) return false;
     setup->win32 = prefix_is_32_bit(setup->prefix);
+    if (!check_winearch(*setup, error)) return false;
     setup->loader = find_loader(setup->win32);
     if (setup->loader.empty()) {
         *error = setup->win32 ? "Wine's 32-bit loader is not installed (wine32)"
@@ -298,6 +368,21 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
         return false;
     }
     if (!find_exe(cmd, setup->win32, &setup->exe, error)) return false;
+    // Without its wineserver no client runs there, and Wine would first make
+    // or update the prefix: nothing is started.
     setup->server_tmpdir = find_server_tmpdir(setup->prefix, have_client ? &client : nullptr);
+    if (setup->server_tmpdir.empty()) {
+        *error = "no client is running in " + setup->prefix;
+        return false;
+    }
     return true;
+}
+
+std::vector<long> client_pids(const std::string& prefix) {
+    std::vector<long> pids;
+    for_each_client([&](const client_process& client) {
+        if (client.prefix == prefix) pids.push_back(client.pid);
+        return true;
+    });
+    return pids;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct command_line;
 
@@ -20,3 +21,7 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
 
 // The caller's own TMPDIR, or /tmp.
 std::string caller_tmpdir();
+
+// The processes of this user that run KakaoTalk.exe in `prefix` (absolute):
+// the client, whose windows the focus guard tells by their _NET_WM_PID.
+std::vector<long> client_pids(const std::string& prefix);

@@ -357,14 +357,14 @@ exe_run run_probe_once(const tool_context& ctx) {
     return run_exe(ctx, plan, "looking at the client's windows");
 }
 
-// The request for a room, with `exact` whatever request_json decides for a
-// draft: a name never stands for a room whose title merely begins with it.
-// (Inside a JSON string every quote is escaped, so the text cannot match.)
-exe_run run_request(const tool_context& ctx, const command_line& req, const std::string& doing) {
+// The request for a room. The server takes no --allow-prefix, so every
+// request is exact: a name never stands for a room whose title merely
+// begins with it.
+exe_run run_request(const tool_context& ctx, command_line req, const std::string& doing) {
+    req.allow_prefix = false;
     launch_plan plan;
     plan.args = {"req.json", kResultName};
     plan.request = request_json(req);
-    if (plan.request.find("\"exact\":true") == std::string::npos) plan.request.insert(1, "\"exact\":true,");
     plan.take_lock = true;
     return run_exe(ctx, plan, doing);
 }

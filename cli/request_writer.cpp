@@ -96,7 +96,7 @@ void append_json_string(std::string* out, const std::string& text) {
 std::string request_json(const command_line& cmd) {
     std::string json = "{";
     append_flag(&json, "send", cmd.send);
-    append_flag(&json, "exact", cmd.send && !cmd.allow_prefix);
+    append_flag(&json, "exact", !cmd.allow_prefix);
     append_flag(&json, "append", cmd.append);
     append_flag(&json, "clear", cmd.clear);
     append_flag(&json, "force", cmd.force);
@@ -120,6 +120,11 @@ bool read_message(int fd, std::string* message, std::string* error) {
     char buffer[65536];
     message->clear();
     for (;;) {
+        if (message->size() > kMaxMessageBytes) {
+            *error = "MESSAGE on standard input is longer than " + std::to_string(kMaxMessageBytes) +
+                     " bytes";
+            return false;
+        }
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n == 0) return true;
         if (n < 0) {

@@ -2,6 +2,7 @@
 // texts that go into it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 struct command_line;
@@ -19,6 +20,9 @@ void append_json_string(std::string* out, const std::string& text);
 
 // The request for a draft command, keys in a fixed order.
 std::string request_json(const command_line& cmd);
+
+// Far above any chat message, and far below what would exhaust memory.
+constexpr size_t kMaxMessageBytes = 1 << 20;
 
 // Reads everything from fd (standard input for MESSAGE "-"). Stops at the
 // first NUL byte, which no message may hold. False with *error set on a read

@@ -1,10 +1,59 @@
 #include "summary.h"
 
+#include "../src/client_layout.h"
 #include "command.h"
 
 using nlohmann::json;
 
 namespace {
+
+// chatdraft.exe lists at most this many open rooms in a probe.
+constexpr size_t kProbeRoomsListed = 32;
+
+// An English line under each of the exe's Korean error texts, by error code;
+// NEEDS_OPEN_ROOM has a short and a long text, told apart by their length.
+struct error_gloss {
+    const char* code;
+    bool long_text;
+    const char* english;
+};
+
+constexpr error_gloss kGlosses[] = {
+    {"KAKAO_LOCKED", false, "KakaoTalk shows its PIN lock: unlock it."},
+    {"NEEDS_OPEN_ROOM", false, "No chat room is open: open the room in KakaoTalk."},
+    {"NEEDS_OPEN_ROOM", true, "The room was not found open and could not be opened: open it once "
+                              "in KakaoTalk (no global shortcut is used, to spare the focus and "
+                              "the clipboard)."},
+    {"MAIN_WINDOW_NOT_FOUND", false, "KakaoTalk's main window (" CLIENT_CLASS ") was not found."},
+    {"AMBIGUOUS_ROOM", false, "More than one room matches, or only in part: stopped for safety; "
+                              "name the room exactly, or its tab with -t."},
+    {"DRAFT_EXISTS", false, "The room's input box holds a draft: add to it with --append, replace "
+                            "it with --force, or empty it with --clear."},
+    {"WRITE_MISMATCH", false, "The input box did not read back what was written: nothing was sent."},
+};
+
+constexpr size_t kLongErrorBytes = 200;
+
+const char* english_for(const std::string& code, const std::string& korean) {
+    const bool long_text = korean.size() > kLongErrorBytes;
+    for (const error_gloss& g : kGlosses)
+        if (code == g.code && (g.long_text == long_text || code != "NEEDS_OPEN_ROOM")) return g.english;
+    return nullptr;
+}
+
+// Escapes what a terminal would take as a command: C0 controls, DEL, and C1
+// controls (U+0080 to U+009F, which UTF-8 writes as C2 80 to C2 9F). Returns
+// the bytes of text[i] it took, or 0 for no control.
+size_t escape_control(const std::string& text, size_t i, std::string* out) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    const bool c1 = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
+    if (!c1 && byte >= 0x20 && byte != 0x7F) return 0;
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\u%04x", c1 ? next : byte);
+    *out += escape;
+    return c1 ? 2 : 1;
+}
 
 std::string text_member(const json& doc, const char* name) {
     const auto it = doc.find(name);
@@ -18,7 +67,7 @@ void print_text_line(FILE* out, const char* label, const std::string& text) {
 }
 
 void print_success(FILE* out, const json& doc, const std::string& status) {
-    fprintf(out, "%s: %s (score %d)\n", status.c_str(), quoted(text_member(doc, "room_title")).c_str(),
+    fprintf(out, "%s: %s (score %d)\n", terminal_line(status).c_str(), quoted(text_member(doc, "room_title")).c_str(),
             doc.value("match_score", 0));
     if (doc.value("opened_new_window", false))
         fputs("  opened: the room was not open; the client opened it and may have taken the focus\n",
@@ -38,18 +87,26 @@ void print_success(FILE* out, const json& doc, const std::string& status) {
 void print_error(FILE* out, const json& doc) {
     const std::string code = text_member(doc, "error_code");
     if (doc.contains("room_title"))
-        fprintf(out, "%s: %s\n", code.c_str(), quoted(text_member(doc, "room_title")).c_str());
+        fprintf(out, "%s: %s\n", terminal_line(code).c_str(), quoted(text_member(doc, "room_title")).c_str());
     else if (doc.contains("top_score"))
-        fprintf(out, "%s: top score %d\n", code.c_str(), doc.value("top_score", 0));
+        fprintf(out, "%s: top score %d\n", terminal_line(code).c_str(), doc.value("top_score", 0));
     else
-        fprintf(out, "%s\n", code.c_str());
+        fprintf(out, "%s\n", terminal_line(code).c_str());
     if (doc.contains("existing_draft")) print_text_line(out, "draft:", text_member(doc, "existing_draft"));
-    if (doc.contains("written_text")) print_text_line(out, "box holds:", text_member(doc, "written_text"));
+    if (doc.contains("written_text")) {
+        const std::string held = text_member(doc, "written_text");
+        if (held.empty())
+            fputs("  box holds: nothing: the box gave no text back (it may not have answered)\n", out);
+        else
+            print_text_line(out, "box holds:", held);
+    }
     const auto candidates = doc.find("candidates");
     if (candidates != doc.end() && candidates->is_array())
         for (const json& title : *candidates)
             if (title.is_string()) print_text_line(out, "candidate:", title.get<std::string>());
-    fprintf(out, "  error: %s\n", text_member(doc, "error").c_str());
+    const std::string korean = text_member(doc, "error");
+    fprintf(out, "  error: %s\n", terminal_line(korean).c_str());
+    if (const char* english = english_for(code, korean)) fprintf(out, "         %s\n", english);
 }
 
 const json& open_rooms(const json& doc) {
@@ -77,8 +134,10 @@ void print_result_summary(FILE* out, const json& doc) {
 
 void print_probe_summary(FILE* out, const json& doc) {
     const json& rooms = open_rooms(doc);
-    fprintf(out, "client %s, %zu room%s open\n", text_member(doc, "login_state").c_str(),
-            rooms.size(), rooms.size() == 1 ? "" : "s");
+    // At the exe's limit more rooms may be open than are listed.
+    const char* more = rooms.size() >= kProbeRoomsListed ? " listed; more may be open" : " open";
+    fprintf(out, "client %s, %zu room%s%s\n", terminal_line(text_member(doc, "login_state")).c_str(),
+            rooms.size(), rooms.size() == 1 ? "" : "s", more);
     for (const json& room : rooms) {
         if (!room.is_object()) continue;
         const std::string draft = text_member(room, "draft");
@@ -90,7 +149,7 @@ void print_probe_summary(FILE* out, const json& doc) {
 
 void print_probe_titles(FILE* out, const json& doc) {
     for (const json& room : open_rooms(doc))
-        if (room.is_object()) fprintf(out, "%s\n", text_member(room, "title").c_str());
+        if (room.is_object()) fprintf(out, "%s\n", terminal_line(text_member(room, "title")).c_str());
 }
 
 std::string quoted(const std::string& text) {
@@ -101,11 +160,20 @@ std::string quoted(const std::string& text) {
         if (c == '\n' || c == '\r') out += "\\n";
         else if (c == '\t') out += "\\t";
         else if (c == '"' || c == '\\') out += std::string("\\") + c;
-        else if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
-            out += code;
-        } else out += c;
+        else if (const size_t taken = escape_control(text, i, &out)) i += taken - 1;
+        else out += c;
     }
     return out + "\"";
+}
+
+std::string terminal_line(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (c == '\n' || c == '\r' || c == '\t') out += ' ';
+        else if (const size_t taken = escape_control(text, i, &out)) i += taken - 1;
+        else out += c;
+    }
+    return out;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "command.h"
+#include "focus_guard.h"
 #include "launch.h"
 #include "locate.h"
 #include "request_writer.h"
@@ -53,8 +54,19 @@ int finished_document(const launch_result& run, double timeout_seconds, json* do
 // Prints the exact bytes: a caller that reads --json gets the exe's document.
 void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
+// A request that may make the client open a room, which a window manager
+// would focus: every request but one with ui_mode "strict_open_only".
+bool may_open_room(const launch_plan& plan) {
+    if (plan.request.empty()) return false;
+    const json request = json::parse(plan.request, nullptr, false);
+    const auto mode = request.is_object() ? request.find("ui_mode") : request.end();
+    return !request.is_object() || mode == request.end() || *mode != "strict_open_only";
+}
+
 }  // namespace
 
+// Finds Wine and the exe, runs it once with `plan` and reads its document:
+// kExitDone, or the code of what went wrong (already reported).
 int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, json* doc) {
     wine_setup setup;
     std::string error;
@@ -63,7 +75,10 @@ int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, 
         return fail(kExitMisuse, error);
     }
     plan.timeout_seconds = cmd.timeout_seconds;
-    *run = launch_exe(setup, plan);
+    {
+        const focus_guard guard(may_open_room(plan) ? setup.prefix : "");
+        *run = launch_exe(setup, plan);
+    }
     return finished_document(*run, cmd.timeout_seconds, doc);
 }
 
@@ -90,6 +105,7 @@ int run_draft(const command_line& given) {
         if (!read_message(STDIN_FILENO, &*cmd.message, &error)) return fail(kExitMisuse, error);
         if (const char* fault = text_fault(*cmd.message))
             return fail(kExitMisuse, std::string("MESSAGE ") + fault);
+        if (const char* fault = draft_fault(cmd)) return fail(kExitMisuse, fault);
     }
     launch_plan plan;
     plan.args = {"req.json", kResultName};

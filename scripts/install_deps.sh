@@ -12,7 +12,7 @@ set -euo pipefail
 # about one Wine start in a few thousand dies at once with exit code 1.
 package=(
   cmake make g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-  binutils-mingw-w64-i686 nlohmann-json3-dev help2man dpkg-dev
+  binutils-mingw-w64-i686 nlohmann-json3-dev libxcb1-dev help2man dpkg-dev
 )
 demo=("${package[@]}" wine wine64 wine64-preloader python3 procps)
 # wine32 runs chatdraft32.exe in the 32-bit tests; only they need the i386 architecture.
@@ -29,11 +29,13 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-# The desktop test group (a headless X server, a window manager, X tools) is
-# skipped without these, so they are installed apart and may fail.
+# The desktop test group (a headless X server, the four window managers it
+# measures the focus on, X tools) skips what it lacks, so these are installed
+# apart and may fail. mutter runs under dbus-run-session (dbus-daemon).
+desktop=(xvfb openbox mutter kwin-x11 xfwm4 dbus-daemon x11-utils xdotool)
 desktop_missing=()
 if [ "${1:-test}" = test ]; then
-  for p in xvfb openbox x11-utils xdotool; do
+  for p in "${desktop[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || desktop_missing+=("$p")
   done
 fi

@@ -9,9 +9,12 @@ exe ran beside the client's wineserver and could not see its windows).
 Run with CHATDRAFT_WINEPREFIX, CHATDRAFT_WIN_BUILD and CHATDRAFT_PACKAGE_DIR set.
 """
 
+import fcntl
 import glob
+import gzip
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -26,6 +29,31 @@ from harness.requests import crlf, success_doc  # noqa: E402
 
 EXIT_DONE, EXIT_REFUSED, EXIT_MISUSE, EXIT_MAYBE_SENT, EXIT_UNKNOWN = range(5)
 RUN_SECONDS = 90
+
+
+def processes():
+    """(id, arguments, environment) of every process we may read."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f, open("/proc/%s/environ" % pid, "rb") as g:
+                yield pid, f.read().split(b"\0"), g.read().split(b"\0")
+        except OSError:
+            continue
+
+
+def chatdraft_exes(prefix):
+    """Ids of the chatdraft.exe processes running in the prefix."""
+    mine = ("WINEPREFIX=" + prefix).encode()
+    return [pid for pid, args, env in processes()
+            if args[0].lower().endswith(b"chatdraft.exe") and mine in env]
+
+
+def wait_until(condition, what, seconds=RUN_SECONDS):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("still not so after %d s: %s" % (seconds, what))
+        time.sleep(0.02)
 
 
 def unpacked_package():
@@ -67,16 +95,33 @@ class CommandCase(unittest.TestCase):
         env.update(extra)
         return {k: v for k, v in env.items() if v is not None}
 
-    def start(self, *args, **extra):
+    def start(self, *args, preexec_fn=None, **extra):
         return subprocess.Popen([self.command, *args], env=self.env(**extra), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec_fn)
 
-    def run_command(self, *args, stdin=b"", **extra):
+    def run_command(self, *args, stdin=b"", cwd=None, stdout=subprocess.PIPE, **extra):
         """(exit code, stdout text, stderr text); the run's TMPDIR must be left empty."""
-        r = subprocess.run([self.command, *args], input=stdin, capture_output=True,
-                           env=self.env(**extra), timeout=RUN_SECONDS)
+        r = subprocess.run([self.command, *args], input=stdin, stdout=stdout, stderr=subprocess.PIPE,
+                           env=self.env(**extra), timeout=RUN_SECONDS, cwd=cwd)
         self.assertEqual([], os.listdir(self.tmp), "left in TMPDIR by %r" % (args,))
-        return r.returncode, r.stdout.decode(), r.stderr.decode()
+        return r.returncode, (r.stdout or b"").decode(), r.stderr.decode()
+
+    def complete(self, *words, cwd=None):
+        """COMPREPLY of the package's completion, as bash calls it: the words so
+        far, the index of the one completed."""
+        script = os.path.join(self.root, "usr", "share", "bash-completion", "completions", "chatdraft")
+        line = 'source %s; COMP_WORDS=(%s); COMP_CWORD=%d; _chatdraft; printf "%%s\\n" "${COMPREPLY[@]}"' % (
+            script, " ".join("'%s'" % w for w in words), len(words) - 1)
+        r = subprocess.run(["bash", "-c", line], capture_output=True, timeout=RUN_SECONDS, cwd=cwd,
+                           env=self.env(PATH=os.path.dirname(self.command) + os.pathsep + os.environ["PATH"]))
+        self.assertEqual(b"", r.stderr)
+        return [w for w in r.stdout.decode().split("\n") if w]
+
+    @staticmethod
+    def unquoted(replies):
+        r = subprocess.run(["bash", "-c", 'for r; do eval "w=($r)"; printf "%s\\n" "${w[@]}"; done', "_",
+                            *replies], capture_output=True, check=True)
+        return r.stdout.decode().splitlines()
 
     def box(self, title):
         return poke("gettext", self.s.room(title).input, prefix=self.prefix)[0].get("text", "")
@@ -112,23 +157,7 @@ class Reading(CommandCase):
         self.assertEqual((EXIT_DONE, self.TITLES), (code, sorted(out.splitlines())))
 
     def test_completion_offers_verbs_tabs_and_open_rooms(self):
-        script = os.path.join(self.root, "usr", "share", "bash-completion", "completions", "chatdraft")
-        bin_dir = os.path.dirname(self.command)
-
-        def complete(*words):
-            # As bash calls it: the words so far, the index of the one completed.
-            line = 'source %s; COMP_WORDS=(%s); COMP_CWORD=%d; _chatdraft; printf "%%s\\n" "${COMPREPLY[@]}"' % (
-                script, " ".join("'%s'" % w for w in words), len(words) - 1)
-            r = subprocess.run(["bash", "-c", line], capture_output=True, timeout=RUN_SECONDS,
-                               env=self.env(PATH=bin_dir + os.pathsep + os.environ["PATH"]))
-            self.assertEqual(b"", r.stderr)
-            return [w for w in r.stdout.decode().split("\n") if w]
-
-        def unquoted(replies):
-            r = subprocess.run(["bash", "-c", 'eval "words=(%s)"; printf "%%s\\n" "${words[@]}"'
-                                % " ".join(replies)], capture_output=True, check=True)
-            return r.stdout.decode().splitlines()
-
+        complete, unquoted = self.complete, self.unquoted
         self.assertEqual(["draft"], complete("chatdraft", "dr"))
         self.assertEqual(["가족"], complete("chatdraft", "draft", "x", "-t", "가"))
         self.assertEqual(5, len(complete("chatdraft", "draft", "x", "--tab", "")))
@@ -136,6 +165,19 @@ class Reading(CommandCase):
         self.assertEqual(self.TITLES, sorted(unquoted(complete("chatdraft", "draft", ""))))
         self.assertEqual(["우리 가족"], unquoted(complete("chatdraft", "--json", "draft", "우리")))
         self.assertEqual([], complete("chatdraft", "draft", "Team Alpha", ""))
+        # --opt=value, as --help shows it: bash hands over "--tab", "=", "업무".
+        self.assertEqual(["가족"], complete("chatdraft", "draft", "x", "--tab", "=", "가"))
+        self.assertEqual(5, len(complete("chatdraft", "draft", "--tab", "=", "")))
+        self.assertEqual(["Room: one"], unquoted(complete("chatdraft", "draft", "--tab", "=", "업무", "Ro")))
+
+    def test_relative_tmpdir_and_the_man_page(self):
+        parent, name = os.path.split(self.tmp)
+        code, out, err = self.run_command("probe", "--titles", cwd=parent, TMPDIR=name)
+        self.assertEqual((EXIT_DONE, "", self.TITLES), (code, err, sorted(out.splitlines())))
+        with gzip.open(os.path.join(self.root, "usr", "share", "man", "man1", "chatdraft.1.gz")) as f:
+            man = f.read().decode()
+        self.assertIn("안읽음", man)
+        self.assertNotIn("??", man)
 
 
 class Drafting(CommandCase):
@@ -145,6 +187,8 @@ class Drafting(CommandCase):
         'room "Stuck" send=stuck',
         'room "Twice"',
         'room "Quiet"',
+        'room "Team Alpha" draft="half-written reply to my boss"',
+        'room "김민지"',
         'known "Project Beta"',
         'result_list hidden',
         'tab "업무" "Project Beta"',
@@ -156,6 +200,7 @@ class Drafting(CommandCase):
         self.assertEqual(EXIT_REFUSED, code)
         self.assertEqual(['DRAFT_EXISTS: "Drafts"', '  draft: "old"'], out.splitlines()[:2])
         self.assertIn("--append", out.splitlines()[2])
+        self.assertTrue(out.splitlines()[3].startswith("         The room's input box holds a draft"), out)
         self.assertEqual("old", self.box("Drafts"))
 
         code, out, _ = self.run_command("draft", "Drafts", "new", "--append", "--json")
@@ -191,7 +236,29 @@ class Drafting(CommandCase):
                           "taken the focus", '  written: "hello"'], out.splitlines())
         self.s.wait_for(lambda e: e.name == "opened" and e["how"] == "row", since=mark)
 
+    def test_every_draft_is_exact_unless_allow_prefix(self):
+        rows = [
+            (["draft", "Alpha", "--clear"], EXIT_REFUSED, "Team Alpha", "half-written reply to my boss"),
+            (["draft", "김민", "hi"], EXIT_REFUSED, "김민지", ""),
+            (["draft", "김민", "hi", "--allow-prefix"], EXIT_DONE, "김민지", "hi"),
+        ]
+        for args, expected, room, box in rows:
+            with self.subTest(args=args):
+                code, out, err = self.run_command(*args)
+                self.assertEqual((expected, ""), (code, err), out)
+                self.assertEqual(box, self.box(room))
+
     def test_misuse_exits_2_and_touches_nothing(self):
+        elsewhere = tempfile.mkdtemp(prefix="chatdraft-elsewhere-")
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        bare = os.path.join(elsewhere, "bare")      # a folder that only looks like a prefix
+        os.mkdir(bare)
+        open(os.path.join(bare, "system.reg"), "w").close()
+        lock, planted = os.path.join(self.prefix, "chatdraft.lock"), os.path.join(elsewhere, "planted")
+        if os.path.lexists(lock):
+            os.unlink(lock)
+        os.symlink(planted, lock)
+        self.addCleanup(os.unlink, lock)
         rows = [
             (["draft", "Quiet", "hi", "--sned"], b"", "unknown option '--sned'"),
             (["probe", "--send"], b"", "--send is not an option of probe"),
@@ -201,14 +268,48 @@ class Drafting(CommandCase):
             (["draft", "Quiet", "-t", "Work"], b"", "no chat-list tab 'Work'"),
             (["draft", "Quiet", "hi", "--prefix", "/nonexistent"], b"", "no Wine prefix at '/nonexistent'"),
             (["draft", "Quiet", "hi", "--exe", "/nonexistent.exe"], b"", "no chatdraft.exe at"),
+            # Options that would end in a status nobody asked for.
+            (["draft", "Quiet", "--send"], b"", "--send needs a MESSAGE"),
+            (["draft", "Quiet", "-", "--send"], b"", "--send needs a MESSAGE"),
+            (["draft", "Quiet", "--clear", "--send"], b"", "--send and --clear exclude each other"),
+            (["draft", "Quiet", "--force"], b"", "--force needs a MESSAGE"),
+            (["draft", "Quiet", "", "--append"], b"", "--append needs a MESSAGE"),
+            (["draft", "", "hi"], b"", "ROOM is empty"),
+            (["draft", "Quiet", "-5 °C"], b"", "unknown option in '-5 °C': put '--' before"),
+            (["draft", "Quiet", "-\x1b[2J"], b"", "unknown option in '-\\u001b[2J'"),
+            (["draft", "Quiet", "-"], b"x" * ((1 << 20) + 1), "longer than 1048576 bytes"),
+            (["doctor", "--dump", ""], b"", "--dump needs a FILE name"),
+            # Set-up failures, before Wine starts.
+            (["probe", "--prefix", bare], b"", "no client is running in " + bare),
+            (["draft", "Quiet", "hi"], b"", "cannot open the lock file " + lock),
+            (["probe", "WINEARCH=win32"], b"", "WINEARCH=win32 in the environment"),
         ]
+        if os.geteuid() == 0:
+            foreign = os.path.join(elsewhere, "foreign")
+            shutil.copytree(bare, foreign)
+            os.chown(foreign, 65534, 65534)
+            rows.append((["probe", "--prefix", foreign], b"", "belongs to another user"))
         mark = self.s.mark()
         for args, stdin, message in rows:
-            with self.subTest(args=args):
-                code, out, err = self.run_command(*args, stdin=stdin)
+            with self.subTest(args=args[:4]):
+                extra = dict(a.split("=", 1) for a in args if a.startswith("WINEARCH="))
+                args = [a for a in args if not a.startswith("WINEARCH=")]
+                code, out, err = self.run_command(*args, stdin=stdin, **extra)
                 self.assertEqual((EXIT_MISUSE, ""), (code, out))
                 self.assertTrue(err.startswith("chatdraft: ") and message in err, err)
         self.assertEqual([], [e.line for e in self.s.since(mark) if e.name == "msg"])
+        self.assertEqual(["system.reg"], os.listdir(bare))
+        self.assertFalse(os.path.lexists(planted))
+
+    def test_output_that_cannot_be_written_is_not_success(self):
+        rows = [(["probe", "--json"], EXIT_MISUSE), (["draft", "Sending", "to a full disk", "--send"], EXIT_UNKNOWN)]
+        for args, expected in rows:
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                mark = self.s.mark()
+                code, _, err = self.run_command(*args, stdout=full)
+                self.assertEqual(expected, code, err)
+                self.assertIn("chatdraft: cannot write to standard output: No space left on device", err)
+        self.s.wait_for(lambda e: e.name == "send" and e["text"] == "to a full disk", since=mark)
 
     def test_two_sends_to_one_room_take_turns(self):
         mark = self.s.mark()
@@ -229,28 +330,110 @@ class Drafting(CommandCase):
 class HungRoom(CommandCase):
     SCENARIO = 'room "Slow" hang=input:0'
 
-    def chatdraft_exes_in_prefix(self):
-        found = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    args = f.read().split(b"\0")
-                with open("/proc/%s/environ" % pid, "rb") as f:
-                    env = f.read().split(b"\0")
-            except OSError:
-                continue
-            if args[0].lower().endswith(b"chatdraft.exe") and \
-                    ("WINEPREFIX=" + self.prefix).encode() in env:
-                found.append(pid)
-        return found
-
     def test_time_out_kills_the_exe_and_exits_4(self):
-        started = time.monotonic()
+        # The room never answers: only the time-out ends the run with exit 4.
         code, out, err = self.run_command("draft", "Slow", "hi", "--timeout", "1")
-        self.assertLess(time.monotonic() - started, 5)
         self.assertEqual((EXIT_UNKNOWN, ""), (code, out))
         self.assertIn("no result within 1 s", err)
-        self.assertEqual([], self.chatdraft_exes_in_prefix())
+        self.assertEqual([], chatdraft_exes(self.prefix))
+
+
+class SlowRoom(CommandCase):
+    """A room that answers every message 300 ms late: a send lasts long
+    enough for the caller to go away, or be signalled, in the middle."""
+
+    SCENARIO = 'room "Slow" slow=300\nroom "Quick"'
+
+    def start_send(self, text, preexec_fn=None):
+        """The command sending text to Slow, once the exe talks to the room."""
+        mark = self.s.mark()
+        run = self.start("draft", "Slow", text, "--send", preexec_fn=preexec_fn)
+        box = self.s.room("Slow").input
+        self.s.wait_for(lambda e: e.name == "msg" and e["hwnd"] == box, timeout=RUN_SECONDS, since=mark)
+        return run, mark
+
+    def test_a_killed_command_takes_the_exe_along(self):
+        run, mark = self.start_send("pay 100 EUR")
+        run.kill()
+        run.communicate(timeout=RUN_SECONDS)
+        wait_until(lambda: not chatdraft_exes(self.prefix), "chatdraft.exe outlived its command")
+        wait_until(lambda: not os.listdir(self.tmp), "the run's folder was left")
+        self.assertEqual([], [e.line for e in self.s.since(mark) if e.name == "send" or
+                              (e.name == "msg" and e["name"] in ("WM_KEYDOWN", "WM_CHAR"))])
+        # The lock went with the exe: the next draft runs at once.
+        code, out, err = self.run_command("draft", "Quick", "next", "--send")
+        self.assertEqual((EXIT_DONE, ""), (code, err), out)
+
+    def test_signals_the_caller_ignores_stay_ignored(self):
+        for sig in (signal.SIGHUP, signal.SIGINT):
+            with self.subTest(sig.name):
+                run, _ = self.start_send(sig.name, lambda: signal.signal(sig, signal.SIG_IGN))
+                run.send_signal(sig)
+                out, err = run.communicate(timeout=RUN_SECONDS)
+                self.assertEqual((EXIT_DONE, b""), (run.returncode, err))
+                self.assertTrue(out.startswith(b'sent: "Slow"'), out)
+
+    def test_a_queued_draft_gets_its_whole_time_out_to_run(self):
+        """The lock held by another draft: released after most of the time-out,
+        the draft still runs whole; held throughout, nothing runs."""
+        lock = os.path.join(self.prefix, "chatdraft.lock")
+        # A slow send takes a few seconds, more on a busy machine: 20 s is ample.
+        rows = [("released late", 20, 19, EXIT_DONE), ("held throughout", 1, None, EXIT_MISUSE)]
+        for name, timeout, hold, expected in rows:
+            with self.subTest(name):
+                mark = self.s.mark()
+                fd = os.open(lock, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW, 0o600)
+                try:
+                    fcntl.flock(fd, fcntl.LOCK_EX)
+                    run = self.start("draft", "Slow", name, "--send", "--timeout", str(timeout))
+                    if hold:
+                        time.sleep(hold)
+                        fcntl.flock(fd, fcntl.LOCK_UN)
+                    out, err = run.communicate(timeout=RUN_SECONDS)
+                finally:
+                    os.close(fd)
+                self.assertEqual(expected, run.returncode, err)
+                sent = [e for e in self.s.since(mark) if e.name == "send"]
+                self.assertEqual(expected == EXIT_DONE, bool(sent), sent)
+
+
+class HostileTitles(CommandCase):
+    """Titles that would drive a terminal, a title that is a glob, and one
+    holding a line break."""
+
+    SCENARIO = "\n".join([
+        'room "Bell\\u0007 Esc\\u001b[31m CSI\\u009b2J\\nNext" draft="x\\u009by\\u007f"',
+        'room "*"',
+        'room "Two\\nLines"',
+    ])
+    HOSTILE = "Bell\u0007 Esc\u001b[31m CSI\u009b2J\nNext"
+    CONTROLS = [chr(c) for c in range(0x20) if c != 0x0A] + [chr(0x7F)] + [chr(c) for c in range(0x80, 0xA0)]
+
+    def test_no_control_reaches_the_terminal(self):
+        outputs = {
+            "probe": self.run_command("probe"),
+            "titles": self.run_command("probe", "--titles"),
+            "draft": self.run_command("draft", self.HOSTILE, "hello"),
+            "doctor": self.run_command("doctor"),
+        }
+        for name, (code, out, err) in outputs.items():
+            with self.subTest(name):
+                self.assertEqual([], [c for c in self.CONTROLS if c in out + err], out)
+        self.assertIn('  "Bell\\u0007 Esc\\u001b[31m CSI\\u009b2J\\nNext"  draft "x\\u009by\\u007f"',
+                      outputs["probe"][1].splitlines())
+        self.assertEqual(sorted(["*", "Two Lines", "Bell\\u0007 Esc\\u001b[31m CSI\\u009b2J Next"]),
+                         sorted(outputs["titles"][1].splitlines()))
+        self.assertEqual((EXIT_REFUSED, 'DRAFT_EXISTS: "Bell\\u0007 Esc\\u001b[31m CSI\\u009b2J\\nNext"'),
+                         (outputs["draft"][0], outputs["draft"][1].splitlines()[0]))
+
+    def test_completion_takes_titles_as_data(self):
+        folder = tempfile.mkdtemp(prefix="chatdraft-cwd-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        open(os.path.join(folder, "a-file-here"), "w").close()
+        replies = self.unquoted(self.complete("chatdraft", "draft", "", cwd=folder))
+        self.assertEqual(sorted(["*", "Two Lines", "Bell\\u0007 Esc\\u001b[31m CSI\\u009b2J Next"]),
+                         sorted(replies))
+        self.assertEqual(["Two Lines"], self.unquoted(self.complete("chatdraft", "draft", "Tw", cwd=folder)))
 
 
 class RunningClient(CommandCase):
@@ -275,6 +458,30 @@ class RunningClient(CommandCase):
 
     def test_prefix_of_the_running_client(self):
         code, out, err = self.run_command("probe", "--titles", WINEPREFIX=None, HOME=self.tmp)
+        if code == EXIT_MISUSE and "more than one Wine prefix" in err and self.other_clients():
+            self.skipTest("another test's KakaoTalk.exe runs on this machine: %s" % err.strip())
+        self.assertEqual((EXIT_DONE, ""), (code, err))
+        self.assertIn("Found by name", out.splitlines())
+
+    def other_clients(self):
+        """Processes named KakaoTalk.exe outside this class's prefix."""
+        mine = ("WINEPREFIX=" + self.prefix).encode()
+        return [pid for pid, args, env in processes()
+                if args[0].lower().endswith(b"kakaotalk.exe") and mine not in env]
+
+    def test_two_running_clients_are_the_callers_choice(self):
+        other = tempfile.mkdtemp(prefix="chatdraft-other-prefix-")
+        self.addCleanup(shutil.rmtree, other, True)
+        open(os.path.join(other, "system.reg"), "w").close()
+        # Another client as discovery sees one: a process named KakaoTalk.exe there.
+        fake = subprocess.Popen(["KakaoTalk.exe", "600"], executable="/bin/sleep", env={"WINEPREFIX": other})
+        self.addCleanup(fake.wait)
+        self.addCleanup(fake.kill)
+        code, out, err = self.run_command("draft", "Found by name", "hi", "--send", WINEPREFIX=None, HOME=self.tmp)
+        self.assertEqual((EXIT_MISUSE, ""), (code, out))
+        for named in (os.path.realpath(self.prefix), os.path.realpath(other), "--prefix"):
+            self.assertIn(named, err)
+        code, out, err = self.run_command("probe", "--titles", "--prefix", self.prefix, WINEPREFIX=None)
         self.assertEqual((EXIT_DONE, ""), (code, err))
         self.assertIn("Found by name", out.splitlines())
 

@@ -42,6 +42,7 @@ class Checklist(CommandCase):
         ("a second main window", 'fake_main 1\nroom "Team Alpha"', ["one main window"]),
         ("hidden search box", 'search_box hidden', []),
         ("hidden result list", 'result_list hidden', []),
+        ("input box that does not answer", 'room "Hung" hang=ready\nroom "Fine"', ["open rooms"]),
     ]
 
     @classmethod
@@ -105,6 +106,27 @@ class WindowTree(CommandCase):
         self.assertIn("카카오톡", [w["text"] for w in redacted["windows"]])
         self.assertNotIn("rooms' names", out)
 
+    def test_dump_is_made_afresh_beside_the_file(self):
+        """A link planted at a name next to FILE, or a file left there, is
+        neither followed nor used up; the dump is the caller's alone."""
+        folder = self.tmp_out
+        precious = os.path.join(folder, "precious.txt")
+        with open(precious, "w") as f:
+            f.write("precious")
+        os.symlink(precious, os.path.join(folder, "layout.json.tmp"))
+        with open(os.path.join(folder, "notes.json.tmp"), "w") as f:
+            f.write("keep")
+        for name in ("layout.json", "notes.json"):
+            code, out, err = self.run_command("doctor", "--dump", os.path.join(folder, name))
+            self.assertEqual((EXIT_DONE, ""), (code, err))
+            self.assertEqual(0o600, os.stat(os.path.join(folder, name)).st_mode & 0o777)
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                self.assertIn("windows", json.load(f))
+        with open(precious) as f, open(os.path.join(folder, "notes.json.tmp")) as g:
+            self.assertEqual(("precious", "keep"), (f.read(), g.read()))
+        self.assertEqual(sorted(["precious.txt", "layout.json.tmp", "notes.json.tmp", "layout.json", "notes.json"]),
+                         sorted(os.listdir(folder)))
+
 
 class ThirtyTwoRooms(CommandCase):
     SCENARIO = 'rooms 32 "Room %d" draft="x"'
@@ -114,6 +136,8 @@ class ThirtyTwoRooms(CommandCase):
         code, out, _ = self.run_command("doctor")
         self.assertEqual(EXIT_DONE, code, out)
         self.assertIn("32 with an input box", out)
+        code, out, _ = self.run_command("probe")
+        self.assertEqual((EXIT_DONE, "client ready, 32 rooms listed; more may be open"), (code, out.splitlines()[0]))
 
 
 if __name__ == "__main__":

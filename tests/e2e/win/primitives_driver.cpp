@@ -13,9 +13,9 @@
 //
 // Numbers are decimal or 0x-prefixed hexadecimal. Each command prints one
 // line of ASCII JSON on standard output (binary mode, LF):
-//   {"cmd":"settext","result":N}            the primitive's result
-//   {"cmd":"key","result":N,"scan":S}       S: the scan code the system maps vk to
-//   {"cmd":"click","result":N}              likewise "dblclick"
+//   {"cmd":"settext"}
+//   {"cmd":"key","scan":S}                  S: the scan code the system maps vk to
+//   {"cmd":"click"}                         likewise "dblclick"
 //   {"cmd":"gettext","null":0,"text":"...","len":L}
 //   {"cmd":"readtext","null":0,"read":"whole","text":"...","len":L}
 // "null" is 1 when the read returned no buffer; texts escape every unit

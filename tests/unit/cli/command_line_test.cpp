@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kNoKeys[] = R"("ui_mode":"","tab":"","resolved_name":"",)";
+constexpr char kNoKeys[] = R"("exact":true,"ui_mode":"","tab":"","resolved_name":"",)";
 
 // The request of a draft command line, or "error: ..." on misuse.
 std::string parse(std::vector<std::string> args) {
@@ -38,17 +38,21 @@ TEST(CommandLine, DraftOptionsBecomeRequestKeys) {
     const row rows[] = {
         {{"draft", "R", "M"}, plain},
         {{"draft", "R"}, std::string("{") + kNoKeys + R"("room":"R"})"},
-        {{"draft", "", "M"}, std::string("{") + kNoKeys + R"("room":"","message":"M"})"},
-        {{"--send", "draft", "R", "M"}, R"({"send":true,"exact":true,)" + plain.substr(1)},
-        {{"draft", "R", "M", "--send", "--allow-prefix"}, R"({"send":true,)" + plain.substr(1)},
+        {{"--send", "draft", "R", "M"}, R"({"send":true,)" + plain.substr(1)},
+        {{"draft", "R", "M", "--send", "--allow-prefix"},
+         R"({"send":true,"ui_mode":"","tab":"","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "R", "--allow-prefix", "--clear"},
+         R"({"clear":true,"ui_mode":"","tab":"","resolved_name":"","room":"R"})"},
         {{"draft", "R", "M", "--append", "--clear", "--force", "--close-after"},
-         R"({"append":true,"clear":true,"force":true,"close_after":true,)" + plain.substr(1)},
+         R"({"exact":true,"append":true,"clear":true,"force":true,"close_after":true,)" + plain.substr(14)},
         {{"draft", "R", "M", "--strict-open-only", "-t", "업무", "--resolved-name", "R full"},
-         R"({"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"strict_open_only","tab":"업무","resolved_name":"R full","room":"R","message":"M"})"},
         {{"draft", "--tab=가족", "R", "M"},
-         R"({"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"","tab":"가족","resolved_name":"","room":"R","message":"M"})"},
+        {{"draft", "", "M", "--resolved-name", "R full"},
+         R"({"exact":true,"ui_mode":"","tab":"","resolved_name":"R full","room":"","message":"M"})"},
         {{"draft", "-t교사", "R", "M"},
-         R"({"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
+         R"({"exact":true,"ui_mode":"","tab":"교사","resolved_name":"","room":"R","message":"M"})"},
         {{"draft", "R", "--", "-M --send"},
          std::string("{") + kNoKeys + R"("room":"R","message":"-M --send"})"},
         {{"draft", "--", "--R", "-"}, "stdin"},
@@ -70,7 +74,13 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"probe", "--send"}, "error: --send is not an option of probe"},
         {{"draft", "R", "--titles"}, "error: --titles is not an option of draft"},
         {{"draft", "R", "--sned"}, "error: unknown option '--sned'"},
-        {{"draft", "R", "-x"}, "error: unknown option '-x'"},
+        {{"draft", "R", "-x"}, "error: unknown option in '-x': put '--' before a ROOM or MESSAGE that begins with '-'"},
+        {{"draft", "R", "--sned=1"}, "error: unknown option '--sned'"},
+        {{"draft", " \t", "M"}, "error: ROOM is empty: name the room"},
+        {{"draft", "R", "", "--send"}, "error: --send needs a MESSAGE to send"},
+        {{"draft", "R", "M", "--clear", "--send"}, "error: --send and --clear exclude each other: --clear never presses Enter"},
+        {{"draft", "R", "", "--append"}, "error: --append needs a MESSAGE"},
+        {{"doctor", "--dump="}, "error: --dump needs a FILE name"},
         {{"draft", "R", "-t"}, "error: option '-t' needs a value"},
         {{"draft", "R", "-t", "Work"}, "error: no chat-list tab 'Work': use 전체, 안읽음, 가족, 업무 or 교사"},
         {{"probe", "--timeout", "0"}, "error: --timeout takes a number of seconds above 0, not '0'"},

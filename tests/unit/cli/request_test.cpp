@@ -103,8 +103,8 @@ TEST(RequestWriter, MessagesComeBackAsTyped) {
         EXPECT_EQ(row.expected, r.message);
         EXPECT_EQ(u"Team Alpha", r.room);
         EXPECT_EQ(u"", r.resolved_name + r.tab + r.ui_mode);
-        EXPECT_FALSE(r.send || r.exact || r.append || r.clear || r.force);
-        EXPECT_TRUE(r.close_after);
+        EXPECT_FALSE(r.send || r.append || r.clear || r.force);
+        EXPECT_TRUE(r.exact && r.close_after);
     }
 }
 
@@ -130,8 +130,8 @@ TEST(RequestWriter, NamesThatReadLikeKeysStayNames) {
         EXPECT_EQ(room16, back.room);
         EXPECT_EQ(r.message.has_value(), back.has_message);
         EXPECT_EQ(u"", back.resolved_name + back.tab + back.ui_mode);
-        EXPECT_FALSE(back.send || back.exact || back.clear || back.force || back.close_after);
-        EXPECT_TRUE(back.append);
+        EXPECT_FALSE(back.send || back.clear || back.force || back.close_after);
+        EXPECT_TRUE(back.exact && back.append);
     }
 }
 
