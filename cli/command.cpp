@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "../src/client_layout.h"
 #include "mcp.h"
 #include "request_writer.h"
 #include "summary.h"
@@ -96,7 +97,7 @@ const char kHelp[] =
     "      --force           replace a draft that stands with MESSAGE\n"
     "      --clear           empty the input box instead of writing (not with --send)\n"
     "  -t, --tab=TAB         if the room is not open, look in this chat-list tab:\n"
-    "                        전체, 안읽음, 가족, 업무 or 교사\n"
+    "                        " CLIENT_TAB_NAMES "\n"
     "      --resolved-name=NAME  the room's full name, matched and searched first\n"
     "      --close-after     close the room window afterwards\n"
     "      --strict-open-only  never open a room that is not open\n"
@@ -130,7 +131,7 @@ const char kHelp[] =
     "\n"
     "What it finds, in this order:\n"
     "  Wine prefix   --prefix, else $WINEPREFIX, else the prefix of a running\n"
-    "                KakaoTalk.exe of this user (its WINEPREFIX, or ~/.wine),\n"
+    "                " CLIENT_EXE_NAME " of this user (its WINEPREFIX, or ~/.wine),\n"
     "                else ~/.wine\n"
     "  wineserver    chatdraft.exe runs under the TMPDIR whose folder holds the\n"
     "                prefix's running wineserver, whatever this command's TMPDIR is\n"
@@ -212,7 +213,7 @@ bool apply_option(unsigned id, const char* value, command_line* cmd, std::string
     case opt_tab:
         if (!is_tab_name(value)) {
             *error = std::string("no chat-list tab '") + value +
-                     "': use 전체, 안읽음, 가족, 업무 or 교사";
+                     "': use " CLIENT_TAB_NAMES;
             return false;
         }
         cmd->tab = value;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "../src/client_layout.h"
 #include "command.h"
 #include "focus_guard.h"
 #include "launch.h"
@@ -79,11 +80,11 @@ check client_check(const json& doc, const std::string& where) {
     const unsigned long long pid = number_of(doc, "client_pid");
     const std::string image = text_of(doc, "client_image");
     if (!pid)
-        return {false, "client", "no KakaoTalk.exe and no window of its class in " + where +
+        return {false, "client", "no " CLIENT_EXE_NAME " and no window of its class in " + where +
                                      ": is the client running in this prefix?"};
     if (array_of(doc, "client_windows").empty())
         return {false, "client", image + " (process " + std::to_string(pid) + ") runs in " + where +
-                                     " but has no window of class EVA_Window_Dblclk; its windows are of "
+                                     " but has no window of class " CLIENT_CLASS "; its windows are of "
                                      "classes " + other_window_classes(doc) +
                                      ": the client may have renamed its classes"};
     return {true, "client", "process " + std::to_string(pid) + (image.empty() ? "" : " (" + image + ")") +
@@ -92,7 +93,7 @@ check client_check(const json& doc, const std::string& where) {
 
 check main_window_check(const json& doc) {
     if (!number_of(doc, "main_hwnd"))
-        return {false, "main window", "no window titled \"카카오톡\": the login state, the search box "
+        return {false, "main window", "no window titled \"" CLIENT_MAIN_TITLE "\": the login state, the search box "
                                       "and the tabs cannot be seen; a room that is not open cannot be "
                                       "opened (MAIN_WINDOW_NOT_FOUND)"};
     return {true, "main window", "found"};
@@ -102,10 +103,10 @@ check main_window_check(const json& doc) {
 // written into, and a second client is never told apart from the first.
 check one_main_window_check(const json& doc) {
     const size_t others = count_kind(doc, "second_main");
-    if (!others) return {true, "one main window", "no other window is titled \"카카오톡\""};
+    if (!others) return {true, "one main window", "no other window is titled \"" CLIENT_MAIN_TITLE "\""};
     return {false, "one main window",
             std::to_string(others) + " more window" + (others == 1 ? " is" : "s are") +
-                " titled \"카카오톡\": chatdraft takes the first that shows the online or lock view, "
+                " titled \"" CLIENT_MAIN_TITLE "\": chatdraft takes the first that shows the online or lock view, "
                 "and never writes into a room so titled"};
 }
 

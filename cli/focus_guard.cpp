@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../src/client_layout.h"
 #include "focus_guard_x11.h"
 #include "locate.h"
 
@@ -136,7 +137,7 @@ guard_outlook focus_guard_outlook(const std::string& prefix) {
         return {true, "DISPLAY is not set: the client shows no window on an X desktop here"};
     const std::vector<long> client_pids = ::client_pids(prefix);
     if (client_pids.empty())
-        return {false, "no KakaoTalk.exe process runs in this prefix: the guard tells the client's "
+        return {false, "no " CLIENT_EXE_NAME " process runs in this prefix: the guard tells the client's "
                        "windows by their process, and a room the client opens may take the "
                        "person's focus"};
     return x_outlook(client_pids, display);

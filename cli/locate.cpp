@@ -12,11 +12,11 @@
 #include <cstring>
 #include <vector>
 
+#include "../src/client_layout.h"
 #include "command.h"
 
 namespace {
 
-constexpr char kClientName[] = "kakaotalk.exe";
 constexpr size_t kArchHeadBytes = 4096;  // "#arch=" stands in the first lines of system.reg
 
 // A running client process of this user, as its environment tells.
@@ -75,10 +75,10 @@ bool equals_nocase(const std::string& a, const char* b) {
 // loader may still stand first.
 bool names_client(const std::vector<std::string>& args) {
     if (args.empty()) return false;
-    if (equals_nocase(base_name(args[0]), kClientName)) return true;
+    if (equals_nocase(base_name(args[0]), CLIENT_EXE_NAME)) return true;
     const std::string first = base_name(args[0]);
     const bool loader = first.rfind("wine", 0) == 0;
-    return loader && args.size() > 1 && equals_nocase(base_name(args[1]), kClientName);
+    return loader && args.size() > 1 && equals_nocase(base_name(args[1]), CLIENT_EXE_NAME);
 }
 
 std::string env_value(const std::vector<std::string>& environ_items, const char* name) {
@@ -212,14 +212,14 @@ bool discover_prefix(wine_setup* setup, client_process* client, bool* have_clien
                      std::string* prefix, std::string* error) {
     const std::vector<client_process> clients = find_clients();
     if (clients.size() > 1) {
-        *error = "KakaoTalk.exe runs in more than one Wine prefix: " + client_list(clients) +
+        *error = CLIENT_EXE_NAME " runs in more than one Wine prefix: " + client_list(clients) +
                  "; choose one with --prefix";
         return false;
     }
     if ((*have_client = clients.size() == 1)) {
         *client = clients[0];
         *prefix = client->prefix;
-        setup->prefix_origin = "the running KakaoTalk.exe, process " + std::to_string(client->pid);
+        setup->prefix_origin = "the running " CLIENT_EXE_NAME ", process " + std::to_string(client->pid);
     } else {
         *prefix = home_dir() + "/.wine";
         setup->prefix_origin = "~/.wine";

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "../src/client_layout.h"
 #include "command.h"
 #include "doctor.h"
 #include "request_writer.h"
@@ -36,7 +37,8 @@ json tab_schema() {
     json tab = text_schema(
         "If the room is not open: the chat-list tab to look in when the client's search "
         "box does not find it.");
-    tab["enum"] = {"전체", "안읽음", "가족", "업무", "교사"};
+    tab["enum"] = json::array();
+    for (const client_tab& t : kClientTabs) tab["enum"].push_back(t.name);
     return tab;
 }
 

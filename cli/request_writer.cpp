@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "../src/client_layout.h"
 #include "command.h"
 
 namespace {
@@ -58,8 +59,8 @@ const char* text_fault(const std::string& text) {
 }
 
 bool is_tab_name(const std::string& name) {
-    for (const char* tab : {"전체", "안읽음", "가족", "업무", "교사"})
-        if (name == tab) return true;
+    for (const client_tab& tab : kClientTabs)
+        if (name == tab.name) return true;
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "summary.h"
 
+#include "../src/client_layout.h"
 #include "command.h"
 
 using nlohmann::json;
@@ -23,7 +24,7 @@ constexpr error_gloss kGlosses[] = {
     {"NEEDS_OPEN_ROOM", true, "The room was not found open and could not be opened: open it once "
                               "in KakaoTalk (no global shortcut is used, to spare the focus and "
                               "the clipboard)."},
-    {"MAIN_WINDOW_NOT_FOUND", false, "KakaoTalk's main window (EVA_Window_Dblclk) was not found."},
+    {"MAIN_WINDOW_NOT_FOUND", false, "KakaoTalk's main window (" CLIENT_CLASS ") was not found."},
     {"AMBIGUOUS_ROOM", false, "More than one room matches, or only in part: stopped for safety; "
                               "name the room exactly, or its tab with -t."},
     {"DRAFT_EXISTS", false, "The room's input box holds a draft: add to it with --append, replace "

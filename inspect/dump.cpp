@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "client_layout.h"
 #include "documents.h"
 #include "edit_box.h"
 #include "text16.h"
@@ -17,8 +18,9 @@ constexpr int kTextUnits = 513;   // at most 512 units of a text
 
 // Texts chatdraft looks for stay readable in a redacted tree.
 constexpr const WCHAR* kKeptNames[] = {
-    W16("OnlineMainView"), W16("LockModeView"), W16("ChatRoomListView"),
-    W16("ChatRoomListCtrl"), W16("SearchListCtrl"),
+    CLIENT_TEXT16(CLIENT_ONLINE_VIEW), CLIENT_TEXT16(CLIENT_LOCK_VIEW),
+    CLIENT_TEXT16(CLIENT_CHAT_LIST_VIEW), CLIENT_TEXT16(CLIENT_ROOM_LIST),
+    CLIENT_TEXT16(CLIENT_SEARCH_LIST),
 };
 
 // A text that begins with a name chatdraft looks for keeps that name; the

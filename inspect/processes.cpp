@@ -2,12 +2,13 @@
 
 #include <tlhelp32.h>
 
+#include "client_layout.h"
 #include "text16.h"
 #include "window_model.h"
 
 namespace {
 
-constexpr WCHAR kClientImage[] = W16("KakaoTalk.exe");
+constexpr WCHAR kClientImage[] = CLIENT_TEXT16(CLIENT_EXE_NAME);
 
 void add_pid(std::vector<client_process>* clients, DWORD pid, const WCHAR* image) {
     for (client_process& p : *clients) {

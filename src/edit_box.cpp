@@ -9,26 +9,24 @@ namespace {
 
 constexpr WCHAR kEmptyText[] = {0};
 
-}  // namespace
-
-uintptr_t send_msg_timeout(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, msg, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                             &result))
-        return 0;
-    return result;
+// A message whose answer nobody reads, sent so that a hung box cannot hang the run.
+void send_msg_timeout(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(hwnd, msg, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
 }
 
-BOOL post_key_formal(HWND hwnd, UINT virtual_key) {
+}  // namespace
+
+void post_key_formal(HWND hwnd, UINT virtual_key) {
     uint32_t base = MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC) << 16;
     // Widened from 32 bits without sign extension: a key-up lParam is positive.
     LPARAM down = static_cast<LPARAM>(static_cast<uint32_t>(base | 1u));
     LPARAM up = static_cast<LPARAM>(static_cast<uint32_t>(base | 0xC0000001u));
     PostMessageW(hwnd, WM_KEYDOWN, virtual_key, down);
-    return PostMessageW(hwnd, WM_KEYUP, virtual_key, up);
+    PostMessageW(hwnd, WM_KEYUP, virtual_key, up);
 }
 
-LRESULT click_client(HWND hwnd, int32_t x, int32_t y, bool double_click) {
+void send_click(HWND hwnd, int32_t x, int32_t y, bool double_click) {
     // The point is formed in 32 bits and widened with sign extension.
     auto point = static_cast<int32_t>((static_cast<uint32_t>(y) << 16) |
                                       (static_cast<uint32_t>(x) & 0xFFFFu));
@@ -37,13 +35,7 @@ LRESULT click_client(HWND hwnd, int32_t x, int32_t y, bool double_click) {
     const step steps[] = {{WM_MOUSEMOVE, 0}, {WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0},
                           {WM_LBUTTONDBLCLK, MK_LBUTTON}, {WM_LBUTTONUP, 0}};
     const size_t count = double_click ? std::size(steps) : 3;
-    LRESULT last = 0;
-    for (size_t i = 0; i < count; ++i) {
-        DWORD_PTR ignored = 0;
-        last = SendMessageTimeoutW(hwnd, steps[i].msg, steps[i].wparam, at, SMTO_ABORTIFHUNG,
-                                   kSendTimeoutMs, &ignored);
-    }
-    return last;
+    for (size_t i = 0; i < count; ++i) send_msg_timeout(hwnd, steps[i].msg, steps[i].wparam, at);
 }
 
 // A RichEdit may count a line break as one unit in WM_GETTEXTLENGTH and
@@ -80,7 +72,7 @@ WCHAR* get_edit_text_alloc(HWND hwnd) {
     return read_edit_text_alloc(hwnd, &how);
 }
 
-int set_edit_text_safe(HWND edit, const WCHAR* text) {
+void set_edit_text_safe(HWND edit, const WCHAR* text) {
     const auto text_param = reinterpret_cast<LPARAM>(text);
     send_msg_timeout(edit, EM_SETSEL, 0, -1);
     send_msg_timeout(edit, EM_REPLACESEL, 1, text_param);
@@ -89,11 +81,11 @@ int set_edit_text_safe(HWND edit, const WCHAR* text) {
         send_msg_timeout(edit, WM_SETTEXT, 0, text_param);
     free(readback);
     HWND parent = GetParent(edit);
-    int id = GetDlgCtrlID(edit);
-    if (!parent) return id;
+    const int id = GetDlgCtrlID(edit);
+    if (!parent) return;
     const WPARAM notify = (static_cast<WPARAM>(EN_CHANGE) << 16) |
                           (static_cast<WPARAM>(static_cast<unsigned>(id)) & 0xFFFFu);
-    return PostMessageW(parent, WM_COMMAND, notify, reinterpret_cast<LPARAM>(edit));
+    PostMessageW(parent, WM_COMMAND, notify, reinterpret_cast<LPARAM>(edit));
 }
 
 void normalize_newlines(const WCHAR* src, WCHAR* dst, size_t capacity) {

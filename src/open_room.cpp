@@ -1,5 +1,7 @@
 #include "open_room.h"
 
+#include <cstring>
+
 #include "documents.h"
 #include "edit_box.h"
 #include "match.h"
@@ -21,26 +23,7 @@ constexpr int kSearchTextUnits = 32;
 constexpr int kSearchNameUnits = 24;
 constexpr int kSearchAttempts = 5;
 constexpr int32_t kOpenedScore = 70;   // a new window scoring less is the wrong room
-constexpr int32_t kEndSearchX = 470;
-constexpr int32_t kEndSearchY = 89;
-constexpr int32_t kTabY = 25;
-constexpr int32_t kRowX = 200;
-constexpr int32_t kFirstRowY = 48;
-constexpr int32_t kRowPitch = 81;
-
-struct chat_tab {
-    WCHAR name[4];
-    int32_t x;     // of the click on the tab strip
-    int32_t rows;  // rows of the room list that are tried
-};
-
-constexpr chat_tab kChatTabs[] = {
-    {{0xC804, 0xCCB4, 0}, 54, 5},           // 전체
-    {{0xC548, 0xC77D, 0xC74C, 0}, 140, 5},  // 안읽음
-    {{0xAC00, 0xC871, 0}, 223, 6},          // 가족
-    {{0xC5C5, 0xBB34, 0}, 290, 5},          // 업무
-    {{0xAD50, 0xC0AC, 0}, 356, 5},          // 교사
-};
+constexpr int kTabNameBytes = 16;  // longer than any tab name in UTF-8
 
 bool is_excluded(const existing_window_set* existing, HWND hwnd) {
     if (holds_window(existing->excluded, existing->excluded_count, hwnd)) return true;
@@ -74,8 +57,6 @@ bool success_test_passes(const room_match_set* set, const request* req) {
     const int32_t needed = req->exact ? kExactScore : kOpenedScore;
     return set->count > 0 && set->candidates[0].score >= needed;
 }
-
-}  // namespace
 
 // ---- the clean-up of wrong rooms ------------------------------------------------
 
@@ -127,6 +108,8 @@ void rescan_and_clean(room_match_set* set, existing_window_set* existing) {
     scan_listed_windows(listed, count, set);
     for (int i = 0; i < count; ++i) cleanup_wrong_cb(listed[i], reinterpret_cast<LPARAM>(existing));
 }
+
+}  // namespace
 
 // Nothing is written into a wrong window the clean-up judged. Without a
 // complete record nothing was judged, so a wrong window the clean-up would
@@ -211,29 +194,22 @@ bool try_search_box(const request* req, const main_window_info* info, room_match
     Sleep(kSearchTextWaitMs);
     const bool found = step_through_search_results(req, info, set, existing);
     set_edit_text_safe(info->search_box, kEmptyText);
-    click_client(info->chat_list_view, kEndSearchX, kEndSearchY, false);
+    send_click(info->chat_list_view, kEndSearchX, kEndSearchY, false);
     Sleep(kEndSearchWaitMs);
     return found;
 }
 
-const chat_tab* find_chat_tab(const WCHAR* name) {
-    if (!name) return nullptr;
-    for (const chat_tab& tab : kChatTabs)
-        if (text16_equal(tab.name, name)) return &tab;
-    return nullptr;
-}
-
 bool try_tab(const request* req, const main_window_info* info, room_match_set* set,
              existing_window_set* existing) {
-    const chat_tab* tab = find_chat_tab(req->tab);
+    const client_tab* tab = find_chat_tab(req->tab);
     // Candidates below the success test end the attempts, unless `exact` asks
     // for the room itself: then the tab is tried as with none.
     if (!tab || (set->count != 0 && !req->exact) || !info->tab_strip || !info->room_list)
         return false;
-    click_client(info->tab_strip, tab->x, kTabY, false);
+    send_click(info->tab_strip, tab->x, kTabY, false);
     Sleep(kTabClickWaitMs);
     for (int32_t k = 0; k < tab->rows; ++k) {
-        click_client(info->room_list, kRowX, kFirstRowY + kRowPitch * k, true);
+        send_click(info->room_list, kRowX, kFirstRowY + kRowPitch * k, true);
         Sleep(kRescanWaitMs);
         rescan_and_clean(set, existing);
         if (success_test_passes(set, req)) return true;
@@ -242,6 +218,18 @@ bool try_tab(const request* req, const main_window_info* info, room_match_set* s
 }
 
 }  // namespace
+
+// The book names the tabs in UTF-8: the name asked for is converted once. A
+// name too long for the buffer converts to nothing and is no tab.
+const client_tab* find_chat_tab(const WCHAR* name) {
+    if (!name) return nullptr;
+    char utf8[kTabNameBytes] = {};
+    if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, kTabNameBytes, nullptr, nullptr))
+        return nullptr;
+    for (const client_tab& tab : kClientTabs)
+        if (strcmp(tab.name, utf8) == 0) return &tab;
+    return nullptr;
+}
 
 open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 #include "request.h"
 #include "window_model.h"
@@ -29,19 +30,17 @@ struct existing_window_set {
     class_book* classes;                // the run's classes met; null: read every class
 };
 
-BOOL CALLBACK record_existing_cb(HWND hwnd, LPARAM set);
-BOOL CALLBACK cleanup_wrong_cb(HWND hwnd, LPARAM set);
-
 // What open_room_via_main_window left for the caller.
 enum class open_result {
     document_written,  // the run ends with the document already written
     room_found,        // the table holds candidates for select_room_and_write_draft
 };
 
-// Re-scan after an action: the scan, the ordering, then the clean-up.
-void rescan_and_clean(room_match_set* set, existing_window_set* existing);
 // Removes from the table the windows the clean-up asked to close or left alone.
 void drop_excluded_candidates(room_match_set* set, const existing_window_set* existing);
+
+// The chat-list tab of that name, or null.
+const client_tab* find_chat_tab(const WCHAR* name);
 
 open_result open_room_via_main_window(const request* req, main_window_info* info,
                                       room_match_set* set, existing_window_set* existing,

@@ -168,12 +168,6 @@ value_read read_string_value(const char* text, const char* key, WCHAR** value) {
     return decoded.terminated ? value_read::whole : value_read::unterminated;
 }
 
-WCHAR* json_get_wstr(const char* text, const char* key) {
-    WCHAR* value = nullptr;
-    (void)read_string_value(text, key, &value);
-    return value;
-}
-
 int json_get_bool(const char* text, const char* key) {
     const char* p = find_value(text, key);
     return p && strncmp(p, "true", 4) == 0 ? 1 : 0;

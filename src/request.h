@@ -32,7 +32,6 @@ enum class value_read {
 };
 // *value is the decoded text (null when absent or without memory).
 [[nodiscard]] value_read read_string_value(const char* text, const char* key, WCHAR** value);
-[[nodiscard]] WCHAR* json_get_wstr(const char* text, const char* key);
 int json_get_bool(const char* text, const char* key);
 // Fills every field from the text of `size` bytes (a NUL byte may end the
 // text early). False when the request cannot be honoured as written: a value

@@ -4,9 +4,18 @@
 
 namespace {
 
-constexpr WCHAR kEditClass[] = W16("Edit");
-constexpr WCHAR kRichEdit50Class[] = W16("RICHEDIT50W");
-constexpr WCHAR kRichEdit20Class[] = W16("RichEdit20W");
+constexpr WCHAR kEditClass[] = CLIENT_TEXT16(CLIENT_EDIT_CLASS);
+constexpr WCHAR kRichEdit50Class[] = CLIENT_TEXT16(CLIENT_RICH_EDIT50_CLASS);
+constexpr WCHAR kRichEdit20Class[] = CLIENT_TEXT16(CLIENT_RICH_EDIT20_CLASS);
+
+window_class classify_class_name(const WCHAR* name) {
+    if (text16_equal(name, kClientClass)) return window_class::client;
+    if (text16_equal_ascii_nocase(name, kRichEdit50Class) ||
+        text16_equal_ascii_nocase(name, kRichEdit20Class))
+        return window_class::rich_edit;
+    if (text16_equal_ascii_nocase(name, kEditClass)) return window_class::edit;
+    return window_class::other;
+}
 
 window_class read_class(HWND hwnd, bool* case_bound) {
     WCHAR name[kClassUnits] = {};
@@ -23,15 +32,6 @@ window_class* find_in_book(class_book* book, ATOM atom) {
 }
 
 }  // namespace
-
-window_class classify_class_name(const WCHAR* name) {
-    if (text16_equal(name, kClientClass)) return window_class::client;
-    if (text16_equal_ascii_nocase(name, kRichEdit50Class) ||
-        text16_equal_ascii_nocase(name, kRichEdit20Class))
-        return window_class::rich_edit;
-    if (text16_equal_ascii_nocase(name, kEditClass)) return window_class::edit;
-    return window_class::other;
-}
 
 window_class class_of(HWND hwnd, class_book* book) {
     bool case_bound = false;

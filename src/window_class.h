@@ -7,10 +7,11 @@
 
 #include <cstdint>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 
 constexpr int kClassUnits = 128;  // class-name buffers
-constexpr WCHAR kClientClass[] = W16("EVA_Window_Dblclk");
+constexpr WCHAR kClientClass[] = CLIENT_TEXT16(CLIENT_CLASS);
 
 enum class window_class : uint8_t {
     other,
@@ -33,7 +34,6 @@ struct class_book {
     int32_t rooms_searched;
 };
 
-window_class classify_class_name(const WCHAR* name);
 // The window's class; with a book, through the window's class atom. A
 // window that is gone is of no class chatdraft knows.
 window_class class_of(HWND hwnd, class_book* book);

@@ -7,11 +7,11 @@ namespace {
 
 constexpr int32_t kNoQueryScore = 100;
 
-constexpr WCHAR kOnlineViewName[] = W16("OnlineMainView");
-constexpr WCHAR kLockViewName[] = W16("LockModeView");
-constexpr WCHAR kChatListViewName[] = W16("ChatRoomListView");
-constexpr WCHAR kRoomListName[] = W16("ChatRoomListCtrl");
-constexpr WCHAR kSearchListName[] = W16("SearchListCtrl");
+constexpr WCHAR kOnlineViewName[] = CLIENT_TEXT16(CLIENT_ONLINE_VIEW);
+constexpr WCHAR kLockViewName[] = CLIENT_TEXT16(CLIENT_LOCK_VIEW);
+constexpr WCHAR kChatListViewName[] = CLIENT_TEXT16(CLIENT_CHAT_LIST_VIEW);
+constexpr WCHAR kRoomListName[] = CLIENT_TEXT16(CLIENT_ROOM_LIST);
+constexpr WCHAR kSearchListName[] = CLIENT_TEXT16(CLIENT_SEARCH_LIST);
 constexpr uint8_t kNamedRoomList = 1;
 constexpr uint8_t kNamedSearchList = 2;
 
@@ -140,16 +140,9 @@ void enum_client_windows(WNDENUMPROC proc, LPARAM param) {
 
 // ---- main window and login state -------------------------------------------
 
-// The top-level callbacks read a window's title before its class: the title
-// alone rules most windows out, and every read is a round trip to the server.
-BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
-    auto* info = reinterpret_cast<main_window_info*>(param);
-    WCHAR text[kViewTextUnits] = {};
-    GetWindowTextW(hwnd, text, kViewTextUnits - 1);
-    if (!text16_equal(text, kMainTitle)) return TRUE;
-    return consider_main_window(hwnd, info, nullptr) ? TRUE : FALSE;
-}
+namespace {
 
+// The main window's views, and the windows met after the chat list view.
 BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
     auto* info = reinterpret_cast<main_window_info*>(param);
     WCHAR text[kViewTextUnits] = {};
@@ -164,6 +157,43 @@ BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM param) {
         note_chat_list_child(hwnd, text, info);
     return TRUE;
 }
+
+// Sets the main window, its owner and its views.
+void record_main_window(HWND hwnd, main_window_info* info) {
+    info->main_hwnd = hwnd;
+    GetWindowThreadProcessId(hwnd, &info->kakao_pid);
+    EnumChildWindows(hwnd, enum_main_cb, reinterpret_cast<LPARAM>(info));
+}
+
+bool shows_login_view(const main_window_info* info) {
+    return info->online_view || info->lock_view;
+}
+
+// Weighs a window titled like the main window: the first one of the client's
+// class showing the online or the lock view is the main window; only when
+// none does is the first one taken. False once the main window is sure. A
+// chat room may carry the main window's title; taking it for the main window
+// would hide the lock view of the real one.
+bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book) {
+    if (shows_login_view(info)) return false;
+    if (class_of(hwnd, book) != window_class::client) return true;
+    main_window_info candidate{};
+    record_main_window(hwnd, &candidate);
+    if (!info->main_hwnd || shows_login_view(&candidate)) *info = candidate;
+    return !shows_login_view(info);
+}
+
+// The top-level callbacks read a window's title before its class: the title
+// alone rules most windows out, and every read is a round trip to the server.
+BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM param) {
+    auto* info = reinterpret_cast<main_window_info*>(param);
+    WCHAR text[kViewTextUnits] = {};
+    GetWindowTextW(hwnd, text, kViewTextUnits - 1);
+    if (!text16_equal(text, kMainTitle)) return TRUE;
+    return consider_main_window(hwnd, info, nullptr) ? TRUE : FALSE;
+}
+
+}  // namespace
 
 const char* detect_login_state(const main_window_info* info) {
     if (!info->main_hwnd) return "logged_out";
@@ -191,51 +221,39 @@ void settle_chat_list_children(main_window_info* info, class_book* book) {
     info->unsettled_count = 0;
 }
 
-void record_main_window(HWND hwnd, main_window_info* info) {
-    info->main_hwnd = hwnd;
-    GetWindowThreadProcessId(hwnd, &info->kakao_pid);
-    EnumChildWindows(hwnd, enum_main_cb, reinterpret_cast<LPARAM>(info));
-}
-
-static bool shows_login_view(const main_window_info* info) {
-    return info->online_view || info->lock_view;
-}
-
-// A chat room may carry the main window's title; taking it for the main
-// window would hide the lock view of the real one.
-bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book) {
-    if (shows_login_view(info)) return false;
-    if (class_of(hwnd, book) != window_class::client) return true;
-    main_window_info candidate{};
-    record_main_window(hwnd, &candidate);
-    if (!info->main_hwnd || shows_login_view(&candidate)) *info = candidate;
-    return !shows_login_view(info);
-}
-
 // ---- open chat window scan ----------------------------------------------------
 
-BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
-    auto* set = reinterpret_cast<room_match_set*>(param);
-    WCHAR title[kTitleUnits] = {};
-    GetWindowTextW(hwnd, title, kTitleUnits - 1);
-    add_chat_candidate(hwnd, title, set);
-    return TRUE;
+namespace {
+
+// The search for a room's input box: the first RichEdit among its
+// descendants, in the order EnumChildWindows gives them.
+struct input_search {
+    class_book* classes;
+    HWND input;
+};
+
+BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<input_search*>(param);
+    if (class_of(hwnd, search->classes) != window_class::rich_edit) return TRUE;
+    search->input = hwnd;
+    return FALSE;
 }
 
-// The main window and the chat room windows in one pass: each foreign window
-// costs a round trip per read, so a desktop of many windows is read once.
-BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
-    auto* pass = reinterpret_cast<desktop_pass*>(param);
-    WCHAR title[kTitleUnits] = {};
-    GetWindowTextW(hwnd, title, kTitleUnits - 1);
-    if (text16_equal(title, kMainTitle)) {
-        consider_main_window(hwnd, pass->info, &pass->set->classes);
-        return TRUE;
-    }
-    add_chat_candidate(hwnd, title, pass->set);
-    return TRUE;
+}  // namespace
+
+HWND find_input_box(HWND room, class_book* classes) {
+    input_search search{classes && classes->rooms_searched > 0 ? classes : nullptr, nullptr};
+    EnumChildWindows(room, find_rich_cb, reinterpret_cast<LPARAM>(&search));
+    if (classes) ++classes->rooms_searched;
+    return search.input;
 }
 
+namespace {
+
+// Takes a top-level window with the given title into the table when it is a
+// chat room that matches, of the client's class, and has an input box. The
+// class is read only for a title that qualifies. A full table gives its
+// weakest entry up to a better match, so it always holds the best 32.
 void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     if (title[0] == 0 || text16_equal(title, kMainTitle)) return;
     const bool named = set->room[0] || set->resolved_name[0];
@@ -268,19 +286,35 @@ void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set) {
     ++set->count;
 }
 
-BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM param) {
-    auto* search = reinterpret_cast<input_search*>(param);
-    if (class_of(hwnd, search->classes) != window_class::rich_edit) return TRUE;
-    search->input = hwnd;
-    return FALSE;
+BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM param) {
+    auto* set = reinterpret_cast<room_match_set*>(param);
+    WCHAR title[kTitleUnits] = {};
+    GetWindowTextW(hwnd, title, kTitleUnits - 1);
+    add_chat_candidate(hwnd, title, set);
+    return TRUE;
 }
 
-HWND find_input_box(HWND room, class_book* classes) {
-    input_search search{classes && classes->rooms_searched > 0 ? classes : nullptr, nullptr};
-    EnumChildWindows(room, find_rich_cb, reinterpret_cast<LPARAM>(&search));
-    if (classes) ++classes->rooms_searched;
-    return search.input;
+// The records one pass over the top-level windows fills.
+struct desktop_pass {
+    main_window_info* info;
+    room_match_set* set;
+};
+
+// The main window and the chat room windows in one pass: each foreign window
+// costs a round trip per read, so a desktop of many windows is read once.
+BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM param) {
+    auto* pass = reinterpret_cast<desktop_pass*>(param);
+    WCHAR title[kTitleUnits] = {};
+    GetWindowTextW(hwnd, title, kTitleUnits - 1);
+    if (text16_equal(title, kMainTitle)) {
+        consider_main_window(hwnd, pass->info, &pass->set->classes);
+        return TRUE;
+    }
+    add_chat_candidate(hwnd, title, pass->set);
+    return TRUE;
 }
+
+}  // namespace
 
 // An exchange sort, not a library sort: the order it leaves equal scores in
 // is reported to callers and must not change.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "client_layout.h"
 #include "platform/platform.h"
 #include "window_class.h"
 
@@ -13,8 +14,10 @@ constexpr int kQueryUnits = 256;      // a query: at most 255 units and a termin
 constexpr int kTitleUnits = 512;      // a room title: at most 510 units are read
 constexpr int kMaxCandidates = 32;
 
-// "카카오톡": the main window's title.
-constexpr WCHAR kMainTitle[] = {0xCE74, 0xCE74, 0xC624, 0xD1A1, 0};
+constexpr WCHAR kMainTitle[] = CLIENT_TEXT16(CLIENT_MAIN_TITLE);
+// A compiler that read the book in another charset than UTF-8 stops here.
+static_assert(sizeof kMainTitle == 5 * sizeof(WCHAR) && kMainTitle[0] == 0xCE74,
+              "the main window's title is 카카오톡 in UTF-16");
 
 // A descendant of the main window met after the chat list view. Whether it
 // is one of the view's direct children (the search box, the tab strip, the
@@ -66,40 +69,14 @@ struct room_match_set {
 
 bool holds_window(const HWND* handles, int32_t count, HWND hwnd);
 
-BOOL CALLBACK find_main_cb(HWND hwnd, LPARAM info);
-BOOL CALLBACK enum_main_cb(HWND hwnd, LPARAM info);
-// Sets the main window, its owner and its views.
-void record_main_window(HWND hwnd, main_window_info* info);
-// Weighs a window titled like the main window: the first one of the client's
-// class showing the online or the lock view is the main window; only when
-// none does is the first one taken. False once the main window is sure.
-bool consider_main_window(HWND hwnd, main_window_info* info, class_book* book);
 // Sets the search box, the tab strip, the room list and the result list from
 // the windows met after the chat list view.
 void settle_chat_list_children(main_window_info* info, class_book* book);
 const char* detect_login_state(const main_window_info* info);
 
-BOOL CALLBACK find_chat_cb(HWND hwnd, LPARAM set);
-// The search for a room's input box: the first RichEdit among its
-// descendants, in the order EnumChildWindows gives them.
-struct input_search {
-    class_book* classes;
-    HWND input;
-};
-BOOL CALLBACK find_rich_cb(HWND hwnd, LPARAM search);
+// The first RichEdit among the room's descendants, in the order
+// EnumChildWindows gives them; null for none.
 HWND find_input_box(HWND room, class_book* classes);
-// Takes a top-level window with the given title into the table when it is a
-// chat room that matches, of the client's class, and has an input box. The
-// class is read only for a title that qualifies. A full table gives its
-// weakest entry up to a better match, so it always holds the best 32.
-void add_chat_candidate(HWND hwnd, const WCHAR* title, room_match_set* set);
-
-// The records one pass over the top-level windows fills.
-struct desktop_pass {
-    main_window_info* info;
-    room_match_set* set;
-};
-BOOL CALLBACK find_main_and_chat_cb(HWND hwnd, LPARAM pass);
 void sort_matches(room_match_set* set);
 
 // The top-level windows of the client's class, listed by class on the

@@ -26,7 +26,8 @@ struct wstr_result {
 
 wstr_result get_wstr(const std::string& text, const char* key) {
     exact_text t(text);
-    WCHAR* v = json_get_wstr(t.bytes, key);
+    WCHAR* v = nullptr;
+    (void)read_string_value(t.bytes, key, &v);
     wstr_result r{v != nullptr, v ? std::u16string(v) : std::u16string()};
     free(v);
     return r;

@@ -6,16 +6,16 @@
 //   settext <hwnd> <units>     set_edit_text_safe; the text as UTF-16 units,
 //                              four hex digits each ("-" for the empty text)
 //   key <hwnd> <vk>            post_key_formal
-//   click <hwnd> <x> <y>       click_client, single click
-//   dblclick <hwnd> <x> <y>    click_client, double click
+//   click <hwnd> <x> <y>       send_click, single click
+//   dblclick <hwnd> <x> <y>    send_click, double click
 //   gettext <hwnd>             get_edit_text_alloc
 //   readtext <hwnd>            read_edit_text_alloc (also tells how the read went)
 //
 // Numbers are decimal or 0x-prefixed hexadecimal. Each command prints one
 // line of ASCII JSON on standard output (binary mode, LF):
-//   {"cmd":"settext","result":N}            the primitive's result
-//   {"cmd":"key","result":N,"scan":S}       S: the scan code the system maps vk to
-//   {"cmd":"click","result":N}              likewise "dblclick"
+//   {"cmd":"settext"}
+//   {"cmd":"key","scan":S}                  S: the scan code the system maps vk to
+//   {"cmd":"click"}                         likewise "dblclick"
 //   {"cmd":"gettext","null":0,"text":"...","len":L}
 //   {"cmd":"readtext","null":0,"read":"whole","text":"...","len":L}
 // "null" is 1 when the read returned no buffer; texts escape every unit
@@ -109,25 +109,24 @@ int run_command(char** argv, int i, int argc) {
     if (strcmp(name, "settext") == 0) {
         std::wstring text;
         if (left < 2 || !parse_units(argv[i + 2], &text)) return 0;
-        printf("{\"cmd\":\"settext\",\"result\":%d}\n", set_edit_text_safe(hwnd, text.c_str()));
+        set_edit_text_safe(hwnd, text.c_str());
+        printf("{\"cmd\":\"settext\"}\n");
         return 3;
     }
     long long a = 0, b = 0;
     if (strcmp(name, "key") == 0) {
         if (left < 2 || !parse_number(argv[i + 2], &a)) return 0;
         const UINT vk = static_cast<UINT>(a);
-        const BOOL result = post_key_formal(hwnd, vk);
-        printf("{\"cmd\":\"key\",\"result\":%d,\"scan\":%u}\n", result,
-               MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+        post_key_formal(hwnd, vk);
+        printf("{\"cmd\":\"key\",\"scan\":%u}\n", MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
         return 3;
     }
     const bool dbl = strcmp(name, "dblclick") == 0;
     if ((!dbl && strcmp(name, "click") != 0) || left < 3 || !parse_number(argv[i + 2], &a) ||
         !parse_number(argv[i + 3], &b))
         return 0;
-    const LRESULT result =
-        click_client(hwnd, static_cast<int32_t>(a), static_cast<int32_t>(b), dbl);
-    printf("{\"cmd\":\"%s\",\"result\":%lld}\n", name, static_cast<long long>(result));
+    send_click(hwnd, static_cast<int32_t>(a), static_cast<int32_t>(b), dbl);
+    printf("{\"cmd\":\"%s\"}\n", name);
     return 4;
 }
 

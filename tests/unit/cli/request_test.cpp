@@ -5,12 +5,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
+#include "../src/client_layout.h"
 #include "command.h"
+#include "edit_box.h"
+#include "open_room.h"
 #include "request.h"
 #include "request_writer.h"
+#include "window_class.h"
+#include "window_model.h"
 
 namespace {
 
@@ -164,6 +171,51 @@ TEST(RequestWriter, HundredThousandCharactersFromStandardInput) {
     fclose(file);
     EXPECT_EQ(text, *cmd.message);
     EXPECT_EQ(expected, read_with_exe_reader(make_request(cmd)).message);
+}
+
+// The command and the exe take the client's tabs from one book: every tab the
+// command accepts reaches the exe as a tab it clicks at the same place, and a
+// name the command refuses is no tab to the exe either.
+TEST(RequestWriter, CommandAndExeKnowTheSameTabs) {
+    const std::pair<const char*, int> rows[] = {
+        {"전체", 54}, {"안읽음", 140}, {"가족", 223}, {"업무", 290}, {"교사", 356},
+        {"Work", -1}, {"전체 ", -1}, {"전", -1}, {"", -1},
+    };
+    for (const auto& [name, x] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(x != -1, is_tab_name(name));
+        command_line cmd;
+        cmd.room = "R";
+        cmd.tab = name;
+        std::u16string tab = read_with_exe_reader(make_request(cmd)).tab;
+        const client_tab* found = find_chat_tab(reinterpret_cast<const WCHAR*>(tab.c_str()));
+        EXPECT_EQ(x, found ? found->x : -1);
+    }
+    EXPECT_EQ(5u, std::size(kClientTabs));
+}
+
+std::string utf8_of(const WCHAR* text) {
+    char bytes[64] = {};
+    EXPECT_LT(0, WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr));
+    return bytes;
+}
+
+// The exe compares window texts in UTF-16, the command names them in UTF-8:
+// both forms are the client's own texts.
+TEST(RequestWriter, CommandAndExeKnowTheSameWindowTexts) {
+    const struct {
+        const WCHAR* exe;
+        const char* command;
+        const char* client;
+    } rows[] = {
+        {kClientClass, CLIENT_CLASS, "EVA_Window_Dblclk"},
+        {kMainTitle, CLIENT_MAIN_TITLE, "카카오톡"},
+        {kPlaceholder, CLIENT_PLACEHOLDER, "메시지 입력"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.client, utf8_of(row.exe));
+        EXPECT_STREQ(row.client, row.command);
+    }
 }
 
 TEST(RequestWriter, InvalidUtf8AndNulAreRefused) {

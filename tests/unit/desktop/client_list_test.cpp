@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "match.h"
 #include "open_room.h"
 #include "desktop/fake_desktop.h"
 #include "text16.h"
@@ -202,8 +203,10 @@ TEST(find_main_and_chat_windows, reads_no_class_of_unrelated_windows) {
 
     main_window_info by_enum{};
     auto by_enum_set = std::make_unique<room_match_set>();
-    desktop_pass pass{&by_enum, by_enum_set.get()};
-    EnumWindows(find_main_and_chat_cb, reinterpret_cast<LPARAM>(&pass));
+    desk.listing_unsettled = true;
+    find_main_and_chat_windows(&by_enum, by_enum_set.get());
+    desk.listing_unsettled = false;
+    EXPECT_GT(desk.enum_windows_calls, 0);
 
     desk.class_reads = 0;
     main_window_info info{};
@@ -217,18 +220,39 @@ TEST(find_main_and_chat_windows, reads_no_class_of_unrelated_windows) {
         EXPECT_EQ(set->candidates[i].hwnd, by_enum_set->candidates[i].hwnd) << i;
 }
 
-// The record of the windows standing before a room is opened, and the clean-up
-// after it, see the same windows through the listing as through EnumWindows.
-TEST(record_existing_cb, listed_pass_records_what_enum_windows_records) {
+// What a request for a room that is not open records of the windows standing
+// before the attempts to open it.
+std::unique_ptr<existing_window_set> record_before_opening() {
+    request req{};
+    req.room = const_cast<WCHAR*>(u"Team Gamma");
+    main_window_info info{};
+    auto set = std::make_unique<room_match_set>();
+    copy_room_query(req.room, set->room, kQueryUnits);
+    find_main_and_chat_windows(&info, set.get());
+    auto existing = std::make_unique<existing_window_set>();
+    bool opened = false;
+    FILE* out = tmpfile();
+    EXPECT_EQ(open_room_via_main_window(&req, &info, set.get(), existing.get(), &opened, out),
+              open_result::document_written);
+    fclose(out);
+    return existing;
+}
+
+// More client windows than the record holds are recorded one by one, and the
+// listing gives the same windows in the same order as EnumWindows.
+TEST(record_existing_windows, listed_pass_records_what_enum_windows_records) {
     fake_desktop_scope scope;
-    for (int i = 0; i < 50; ++i) add_window(u"Window", u"");
+    for (int i = 0; i < kMaxExistingWindows; ++i) add_window(kClass, u"");
     std::vector<int> rooms = build_desktop();
-    lower_window(rooms[0]);
-    auto by_enum = std::make_unique<existing_window_set>();
-    EnumWindows(record_existing_cb, reinterpret_cast<LPARAM>(by_enum.get()));
-    auto listed_set = std::make_unique<existing_window_set>();
-    enum_client_windows(record_existing_cb, reinterpret_cast<LPARAM>(listed_set.get()));
+    raise_window(rooms[2]);
+    auto listed_set = record_before_opening();
+    EXPECT_EQ(scope.desk.enum_windows_calls, 0);
+    scope.desk.listing_unsettled = true;
+    auto by_enum = record_before_opening();
+    EXPECT_GT(scope.desk.enum_windows_calls, 0);
+    EXPECT_TRUE(listed_set->overflowed && by_enum->overflowed);
     ASSERT_EQ(listed_set->count, by_enum->count);
+    EXPECT_EQ(listed_set->handles[0], handle_of(rooms[2]));
     for (int32_t i = 0; i < by_enum->count; ++i)
         EXPECT_EQ(listed_set->handles[i], by_enum->handles[i]) << i;
 }

@@ -187,7 +187,7 @@ HWND platform::FindWindowExW(HWND parent, HWND after, const WCHAR* class_name,
     count_listing();
     if (!after) ++g_desk->find_walks;
     if (g_desk->before_find) g_desk->before_find(g_desk->find_calls);
-    bool past = after == nullptr;
+    bool past = after == nullptr || g_desk->listing_unsettled;
     for (int i : top_level_order()) {
         if (!same_class_nocase(g_desk->windows[static_cast<size_t>(i)].class_name, class_name))
             continue;

@@ -62,6 +62,9 @@ struct fake_desktop {
     // Runs before FindWindowExW call number `call` (from 1) answers: a window
     // raised or destroyed while a walk is under way.
     std::function<void(int call)> before_find;
+    // Every walk by class meets its first window twice, as when the z-order
+    // moves under it: no listing settles, and EnumWindows serves each pass.
+    bool listing_unsettled = false;
     int find_calls = 0;
     int find_walks = 0;                // FindWindowExW calls from the top
     int enum_windows_calls = 0;

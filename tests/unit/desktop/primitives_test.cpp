@@ -45,16 +45,16 @@ TEST(post_key_formal, posts_down_and_up_with_scan_code_and_no_extended_bit) {
                          {WM_KEYUP, VK_DOWN, 0xC0500001LL, true}});
 }
 
-TEST(click_client, single_is_three_messages_double_five_at_one_point) {
+TEST(send_click, single_is_three_messages_double_five_at_one_point) {
     fake_desktop_scope scope;
     HWND list = handle_of(add_window(u"EVA_ChildWindow", u""));
-    click_client(list, 470, 89, false);
+    send_click(list, 470, 89, false);
     const LPARAM at = (89 << 16) | 470;
     expect_traffic(list, {{WM_MOUSEMOVE, 0, at, false},
                           {WM_LBUTTONDOWN, MK_LBUTTON, at, false},
                           {WM_LBUTTONUP, 0, at, false}});
     scope.desk.log.clear();
-    click_client(list, 200, 453, true);
+    send_click(list, 200, 453, true);
     const LPARAM row = (453 << 16) | 200;
     expect_traffic(list, {{WM_MOUSEMOVE, 0, row, false},
                           {WM_LBUTTONDOWN, MK_LBUTTON, row, false},
@@ -63,11 +63,11 @@ TEST(click_client, single_is_three_messages_double_five_at_one_point) {
                           {WM_LBUTTONUP, 0, row, false}});
 }
 
-TEST(click_client, point_is_formed_in_32_bits_and_sign_extended) {
+TEST(send_click, point_is_formed_in_32_bits_and_sign_extended) {
     fake_desktop_scope scope;
     HWND w = handle_of(add_window(u"EVA_ChildWindow", u""));
-    click_client(w, -2, 5, false);
-    click_client(w, 1, -1, false);
+    send_click(w, -2, 5, false);
+    send_click(w, 1, -1, false);
     std::vector<fake_event> got = events_to(w);
     ASSERT_EQ(got.size(), 6u);
     EXPECT_EQ(got[0].lparam, 0x0005FFFE);
@@ -141,7 +141,7 @@ TEST(set_edit_text_safe, replaces_verifies_and_notifies_the_parent) {
         int box = add_window(u"RICHEDIT50W", r.before, parent);
         scope.desk.windows[static_cast<size_t>(box)].ctrl_id = 0x12345;
         scope.desk.windows[static_cast<size_t>(box)].answers = r.answers;
-        EXPECT_EQ(set_edit_text_safe(handle_of(box), r.text.c_str()), TRUE) << r.name;
+        set_edit_text_safe(handle_of(box), r.text.c_str());
         EXPECT_EQ(scope.desk.windows[static_cast<size_t>(box)].text, r.after) << r.name;
         std::vector<fake_event> got = events_to(handle_of(box));
         ASSERT_GE(got.size(), 2u) << r.name;
@@ -164,7 +164,7 @@ TEST(set_edit_text_safe, box_without_parent_gets_no_notification) {
     fake_desktop_scope scope;
     int box = add_window(u"RICHEDIT50W", u"");
     scope.desk.windows[static_cast<size_t>(box)].ctrl_id = 77;
-    EXPECT_EQ(set_edit_text_safe(handle_of(box), u"x"), 77);
+    set_edit_text_safe(handle_of(box), u"x");
     for (const fake_event& e : scope.desk.log) EXPECT_FALSE(e.posted);
 }
 
