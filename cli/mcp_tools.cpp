@@ -405,7 +405,7 @@ json call_list_rooms(const json&, const tool_context& ctx) {
     if (run.end == exe_end::cancelled) return nullptr;
     if (run.end != exe_end::document) return not_run_result(run.why);
     const json& probe = run.doc;
-    const bool found = probe.value("main_hwnd", json(0)) != json(0);
+    const bool found = number_of(probe, "main_hwnd") != 0;
     const std::string state = found ? text_of(probe, "login_state") : "not_found";
     json rooms = json::array();
     std::string text = found ? "KakaoTalk is " + state : "KakaoTalk's main window was not found";
