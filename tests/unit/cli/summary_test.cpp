@@ -110,7 +110,6 @@ TEST(Summary, ProbeDocuments) {
     const print_row rows[] = {
         {"no room", probe("locked", 0), "client locked, 0 rooms open\n"},
         {"one room with a draft", probe("ready", 1, u"see\nyou"), "client ready, 1 room open\n  \"Room 1\"  draft \"see\\nyou\"\n"},
-        {"three rooms", probe("ready", 3), "client ready, 3 rooms open\n" + room_lines(3)},
         {"the exe's limit", probe("ready", 32), "client ready, 32 rooms listed; more may be open\n" + room_lines(32)},
         {"an entry that is no room", R"({"login_state":"ready","open_rooms":[{"title":"A"},7]})",
          "client ready, 2 rooms open\n  \"A\"\n"},
