@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 
-// Exit codes; the README and the man page carry the same table.
+// Exit codes; --help (and so the man page) and the README carry the same
+// table, which a unit test holds to these.
 constexpr int kExitDone = 0;       // "draft_written", "cleared", "sent"; a probe; a sound doctor
 constexpr int kExitRefused = 1;    // an error document: nothing was sent; doctor: something missing
 constexpr int kExitMisuse = 2;     // bad options or set-up; the client was not touched

@@ -13,36 +13,14 @@
 #include "../src/client_layout.h"
 #include "command.h"
 #include "focus_guard.h"
+#include "json_fields.h"
 #include "launch.h"
-#include "locate.h"
 #include "summary.h"
+#include "verbs.h"
 
 using nlohmann::json;
 
 namespace {
-
-// One line of the checklist.
-struct check {
-    bool ok;
-    std::string item;    // what chatdraft needs
-    std::string detail;  // what was found, or what its absence costs
-};
-
-std::string text_of(const json& doc, const char* name) {
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_string() ? it->get<std::string>() : "";
-}
-
-unsigned long long number_of(const json& doc, const char* name) {
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_number_unsigned() ? it->get<unsigned long long>() : 0;
-}
-
-const json& array_of(const json& doc, const char* name) {
-    static const json none = json::array();
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_array() ? *it : none;
-}
 
 // A view of the main window: found, and visible.
 struct view_state {
@@ -53,7 +31,7 @@ struct view_state {
 view_state view(const json& doc, const char* name) {
     for (const json& v : array_of(doc, "views"))
         if (text_of(v, "view") == name)
-            return {number_of(v, "hwnd") != 0, v.value("visible", false)};
+            return {number_of(v, "hwnd") != 0, flag_of(v, "visible")};
     return {};
 }
 
@@ -128,7 +106,7 @@ check rooms_check(const json& doc) {
     std::string without;
     size_t without_count = 0;
     for (const json& room : array_of(doc, "rooms")) {
-        const bool answered = room.value("input_length", 0LL) >= 0;
+        const bool answered = integer_of(room, "input_length") >= 0;
         if (number_of(room, "input_hwnd") && answered) {
             ++with_box;
             continue;
@@ -173,42 +151,10 @@ check by_tab_check(const json& doc) {
                 ": a room that is not open cannot be opened through a tab (-t)"};
 }
 
-// What the main window's views decide is not checked without it: its line
-// says what that costs.
-std::vector<check> checklist(const json& doc, const std::string& where) {
-    std::vector<check> checks = {client_check(doc, where)};
-    if (!checks.back().ok) return checks;
-    checks.push_back(main_window_check(doc));
-    const bool has_main = checks.back().ok;
-    if (has_main) {
-        checks.push_back(one_main_window_check(doc));
-        checks.push_back(login_check(doc));
-    }
-    checks.push_back(rooms_check(doc));
-    if (has_main) {
-        checks.push_back(by_name_check(doc));
-        checks.push_back(by_tab_check(doc));
-    }
-    return checks;
-}
-
 bool all_ok(const std::vector<check>& checks) {
     for (const check& c : checks)
         if (!c.ok) return false;
     return true;
-}
-
-// The inspector beside the exe the other verbs run, for the same prefix.
-bool use_inspector(wine_setup* setup, int* code) {
-    const size_t slash = setup->exe.rfind('/');
-    const std::string name = setup->win32 ? "chatdraft_inspect32.exe" : "chatdraft_inspect.exe";
-    const std::string inspector = setup->exe.substr(0, slash + 1) + name;
-    if (access(inspector.c_str(), R_OK) == 0) {
-        setup->exe = inspector;
-        return true;
-    }
-    *code = fail(kExitMisuse, "no " + name + " beside " + setup->exe);
-    return false;
 }
 
 // The tree goes to FILE whole or not at all, through a file of our own made
@@ -232,38 +178,24 @@ bool write_file(const std::string& path, const std::string& bytes, std::string* 
     return false;
 }
 
-int run_inspector(const command_line& cmd, const std::vector<std::string>& args, std::string* document,
-                  std::string* where) {
-    wine_setup setup;
-    std::string error;
-    if (!locate_wine(cmd, &setup, &error)) return fail(kExitMisuse, error);
-    int code = kExitMisuse;
-    if (!use_inspector(&setup, &code)) return code;
+// The inspector's document for `args`, and the prefix it looked at.
+int run_inspector(const command_line& cmd, std::vector<std::string> args, launch_result* run,
+                  json* document, std::string* where) {
     launch_plan plan;
-    plan.args = args;
-    plan.timeout_seconds = cmd.timeout_seconds;
-    const launch_result run = launch_exe(setup, plan);
-    if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
-    if (run.end != launch_end::exited || run.exit_code != 0 || !run.has_document) {
-        if (!run.wine_log.empty()) fprintf(stderr, "%s", run.wine_log.c_str());
-        return fail(kExitMisuse, run.end == launch_end::timed_out
-                                     ? "the inspector gave no answer in time"
-                                     : "the inspector failed (exit code " + std::to_string(run.exit_code) + ")");
-    }
-    *document = run.document;
-    *where = setup.prefix;
-    return kExitDone;
+    plan.args = std::move(args);
+    return run_once(cmd, windows_program::inspector, plan, run, document, where);
 }
 
 int run_dump(const command_line& cmd) {
     std::vector<std::string> args = {"--dump", kResultName};
     if (cmd.redact) args.push_back("--redact");
-    std::string document, where, error;
-    if (const int code = run_inspector(cmd, args, &document, &where); code != kExitDone) return code;
-    if (!write_file(*cmd.dump, document, &error)) return fail(kExitMisuse, error);
-    const json tree = json::parse(document, nullptr, false);
-    const size_t windows = tree.is_object() ? array_of(tree, "windows").size() : 0;
-    printf("wrote %s: the client's window tree, %zu windows\n", cmd.dump->c_str(), windows);
+    launch_result run;
+    json tree;
+    std::string where, error;
+    if (const int code = run_inspector(cmd, args, &run, &tree, &where); code != kExitDone) return code;
+    if (!write_file(*cmd.dump, run.document, &error)) return fail(kExitMisuse, error);
+    printf("wrote %s: the client's window tree, %zu windows\n", cmd.dump->c_str(),
+           array_of(tree, "windows").size());
     if (!cmd.redact)
         printf("it holds the rooms' names and the lengths of their drafts; --redact leaves them out\n");
     return kExitDone;
@@ -281,8 +213,26 @@ std::vector<check> checklist_with_guard(const json& doc, const std::string& wher
 
 }  // namespace
 
-bool print_checklist(FILE* out, const json& diagnosis, const std::string& where) {
-    const std::vector<check> checks = checklist_with_guard(diagnosis, where);
+// What the main window's views decide is not checked without it: its line
+// says what that costs.
+std::vector<check> checklist(const json& doc, const std::string& where) {
+    std::vector<check> checks = {client_check(doc, where)};
+    if (!checks.back().ok) return checks;
+    checks.push_back(main_window_check(doc));
+    const bool has_main = checks.back().ok;
+    if (has_main) {
+        checks.push_back(one_main_window_check(doc));
+        checks.push_back(login_check(doc));
+    }
+    checks.push_back(rooms_check(doc));
+    if (has_main) {
+        checks.push_back(by_name_check(doc));
+        checks.push_back(by_tab_check(doc));
+    }
+    return checks;
+}
+
+bool print_checklist(FILE* out, const std::vector<check>& checks) {
     for (const check& c : checks)
         fprintf(out, "%-8s %s: %s\n", c.ok ? "ok" : "missing", c.item.c_str(),
                 terminal_line(c.detail).c_str());
@@ -290,10 +240,11 @@ bool print_checklist(FILE* out, const json& diagnosis, const std::string& where)
 }
 
 int doctor_checklist(const command_line& cmd, json* items) {
-    std::string document, where;
-    if (const int code = run_inspector(cmd, {kResultName}, &document, &where); code != kExitDone) return code;
-    const json diagnosis = json::parse(document, nullptr, false);
-    if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
+    launch_result run;
+    json diagnosis;
+    std::string where;
+    if (const int code = run_inspector(cmd, {kResultName}, &run, &diagnosis, &where); code != kExitDone)
+        return code;
     *items = json::array();
     for (const check& c : checklist(diagnosis, where))
         items->push_back({{"item", c.item}, {"ok", c.ok}, {"detail", c.detail}});
@@ -304,11 +255,13 @@ int run_doctor(const command_line& cmd) {
     if (cmd.redact && !cmd.dump) return fail(kExitMisuse, "--redact goes with --dump");
     if (cmd.dump && cmd.json) return fail(kExitMisuse, "--dump and --json exclude each other");
     if (cmd.dump) return run_dump(cmd);
-    std::string document, where;
-    if (const int code = run_inspector(cmd, {kResultName}, &document, &where); code != kExitDone) return code;
-    const json diagnosis = json::parse(document, nullptr, false);
-    if (!diagnosis.is_object()) return fail(kExitMisuse, "the inspector wrote no JSON object");
-    if (!cmd.json) return print_checklist(stdout, diagnosis, where) ? kExitDone : kExitRefused;
-    fwrite(document.data(), 1, document.size(), stdout);
-    return all_ok(checklist_with_guard(diagnosis, where)) ? kExitDone : kExitRefused;
+    launch_result run;
+    json diagnosis;
+    std::string where;
+    if (const int code = run_inspector(cmd, {kResultName}, &run, &diagnosis, &where); code != kExitDone)
+        return code;
+    const std::vector<check> checks = checklist_with_guard(diagnosis, where);
+    if (!cmd.json) return print_checklist(stdout, checks) ? kExitDone : kExitRefused;
+    fwrite(run.document.data(), 1, run.document.size(), stdout);
+    return all_ok(checks) ? kExitDone : kExitRefused;
 }

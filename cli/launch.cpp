@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "files.h"
 #include "locate.h"
 
 extern char** environ;
@@ -193,17 +194,6 @@ bool write_new_file(const std::string& path, const std::string& bytes) {
     return close(fd) == 0 && done == bytes.size();
 }
 
-bool read_whole(const std::string& path, std::string* bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bytes->clear();
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes->append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return n == 0;
-}
-
 void set_env(std::vector<std::string>* env, const std::string& name, const std::string& value,
              bool keep_existing) {
     const std::string head = name + "=";
@@ -239,7 +229,7 @@ bool exe_is_gone(pid_t pid) {
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
     std::string stat;
-    if (!read_whole(path, &stat)) return true;
+    if (!read_file(path, &stat)) return true;
     const size_t paren = stat.rfind(')');
     return paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0;
 }
@@ -367,7 +357,7 @@ bool wait_exe(double deadline, run_state* state, int* status) {
 
 std::string log_tail(const std::string& folder) {
     std::string log;
-    read_whole(folder + "/" + kLogName, &log);
+    read_file(folder + "/" + kLogName, &log);
     return log.size() > kLogTailBytes ? log.substr(log.size() - kLogTailBytes) : log;
 }
 
@@ -419,7 +409,7 @@ void run_to_end(const wine_setup& setup, const launch_plan& plan, run_state* sta
     result->end = launch_end::exited;
     if (WIFEXITED(status)) result->exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result->signal = WTERMSIG(status);
-    result->has_document = read_whole(state->folder + "/" + kResultName, &result->document);
+    result->has_document = read_file(state->folder + "/" + kResultName, &result->document);
     result->wine_log = log_tail(state->folder);
 }
 

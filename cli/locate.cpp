@@ -1,11 +1,11 @@
 #include "locate.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 
 #include "../src/client_layout.h"
 #include "command.h"
+#include "files.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ struct client_process {
     std::string prefix;
     std::string tmpdir;
 };
-
-bool read_file(const std::string& path, std::string* text, size_t limit = SIZE_MAX) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    text->clear();
-    char buffer[8192];
-    ssize_t n;
-    while (text->size() < limit && (n = read(fd, buffer, sizeof buffer)) > 0)
-        text->append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return true;
-}
 
 bool is_file(const std::string& path) {
     struct stat st {};
@@ -272,10 +261,16 @@ bool check_winearch(const wine_setup& setup, std::string* error) {
     return false;
 }
 
-bool prefix_is_32_bit(const std::string& prefix) {
+// A system.reg that cannot be read would pass for a 64-bit prefix.
+bool read_prefix_arch(wine_setup* setup, std::string* error) {
     std::string head;
-    read_file(prefix + "/system.reg", &head, kArchHeadBytes);
-    return head.find("\n#arch=win32") != std::string::npos;
+    const std::string path = setup->prefix + "/system.reg";
+    if (!read_file(path, &head, kArchHeadBytes)) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+    setup->win32 = head.find("\n#arch=win32") != std::string::npos;
+    return true;
 }
 
 std::string search_path(const char* program) {
@@ -359,8 +354,7 @@ bool locate_wine(const command_line& cmd, wine_setup* setup, std::string* error)
     client_process client;
     bool have_client = false;
     if (!resolve_prefix(cmd, setup, &client, &have_client, error)) return false;
-    setup->win32 = prefix_is_32_bit(setup->prefix);
-    if (!check_winearch(*setup, error)) return false;
+    if (!read_prefix_arch(setup, error) || !check_winearch(*setup, error)) return false;
     setup->loader = find_loader(setup->win32);
     if (setup->loader.empty()) {
         *error = setup->win32 ? "Wine's 32-bit loader is not installed (wine32)"

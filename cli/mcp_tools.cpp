@@ -7,6 +7,7 @@
 #include "../src/client_layout.h"
 #include "command.h"
 #include "doctor.h"
+#include "json_fields.h"
 #include "request_writer.h"
 #include "summary.h"
 #include "verbs.h"
@@ -204,16 +205,6 @@ std::string check_arguments(const json& schema, const json& args) {
     return "";
 }
 
-std::string text_of(const json& doc, const char* name) {
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_string() ? it->get<std::string>() : "";
-}
-
-bool flag_of(const json& doc, const char* name) {
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_boolean() && it->get<bool>();
-}
-
 // ---- results --------------------------------------------------------------------
 
 json tool_result(json structured, const std::string& text, bool is_error) {
@@ -331,7 +322,7 @@ exe_run run_exe(const tool_context& ctx, launch_plan plan, const std::string& do
     plan.on_start = [&] { ctx.progress("chatdraft.exe started: " + doing); };
     launch_result run;
     exe_run out;
-    const int code = run_exe_once(*ctx.cmd, plan, &run, &out.doc);
+    const int code = run_once(*ctx.cmd, windows_program::exe, plan, &run, &out.doc);
     if (run.end == launch_end::cancelled) {
         out.end = exe_end::cancelled;
         return out;
@@ -367,12 +358,6 @@ exe_run run_request(const tool_context& ctx, command_line req, const std::string
     plan.request = request_json(req);
     plan.take_lock = true;
     return run_exe(ctx, plan, doing);
-}
-
-const json& open_rooms(const json& probe) {
-    static const json none = json::array();
-    const auto it = probe.find("open_rooms");
-    return it != probe.end() && it->is_array() ? *it : none;
 }
 
 // Runs the request in the room named. `exact` makes chatdraft.exe refuse a
@@ -422,12 +407,12 @@ json call_list_rooms(const json&, const tool_context& ctx) {
     if (run.end == exe_end::cancelled) return nullptr;
     if (run.end != exe_end::document) return not_run_result(run.why);
     const json& probe = run.doc;
-    const bool found = probe.value("main_hwnd", json(0)) != json(0);
+    const bool found = number_of(probe, "main_hwnd") != 0;
     const std::string state = found ? text_of(probe, "login_state") : "not_found";
     json rooms = json::array();
     std::string text = found ? "KakaoTalk is " + state : "KakaoTalk's main window was not found";
-    text += "; " + std::to_string(open_rooms(probe).size()) + " room(s) open";
-    for (const json& entry : open_rooms(probe)) {
+    text += "; " + std::to_string(array_of(probe, "open_rooms").size()) + " room(s) open";
+    for (const json& entry : array_of(probe, "open_rooms")) {
         rooms.push_back({{"title", text_of(entry, "title")}, {"draft", text_of(entry, "draft")}});
         text += (rooms.size() == 1 ? ": " : ", ") + quoted(text_of(entry, "title"));
         if (!text_of(entry, "draft").empty()) text += " (draft " + quoted(text_of(entry, "draft")) + ")";

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "../src/client_layout.h"
 #include "command.h"
 
@@ -32,20 +34,6 @@ size_t utf8_sequence_length(const std::string& s, size_t i) {
     return n;
 }
 
-void append_flag(std::string* out, const char* key, bool set) {
-    if (!set) return;
-    *out += '"';
-    *out += key;
-    *out += "\":true,";
-}
-
-void append_member(std::string* out, const char* key, const std::string& value) {
-    *out += '"';
-    *out += key;
-    *out += "\":";
-    append_json_string(out, value);
-}
-
 }  // namespace
 
 const char* text_fault(const std::string& text) {
@@ -64,56 +52,29 @@ bool is_tab_name(const std::string& name) {
     return false;
 }
 
-void append_json_string(std::string* out, const std::string& text) {
-    static const char hex[] = "0123456789abcdef";
-    *out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': *out += "\\\""; break;
-        case '\\': *out += "\\\\"; break;
-        case '\n': *out += "\\n"; break;
-        case '\r': *out += "\\r"; break;
-        case '\t': *out += "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                *out += "\\u00";
-                *out += hex[byte >> 4];
-                *out += hex[byte & 0xF];
-            } else {
-                *out += c;
-            }
-        }
-    }
-    *out += '"';
-}
-
 // Keys in a fixed order, flags first. chatdraft.exe takes a key only where a
 // colon follows the quoted name, preferring the top level, and skips strings
 // whole, so no name or message can be read as a key whatever it holds. Every
 // string key but the message is written even when empty (the exe treats an
-// empty one as absent); no message key means no message.
+// empty one as absent); no message key means no message. Texts go in as raw
+// UTF-8 with only quotes, backslashes and controls escaped, all of which the
+// exe's reader decodes. text_fault has refused invalid UTF-8 before a text
+// gets here, so the strict handler never throws; were it to, the command would
+// stop before anything ran instead of sending a text altered.
 std::string request_json(const command_line& cmd) {
-    std::string json = "{";
-    append_flag(&json, "send", cmd.send);
-    append_flag(&json, "exact", !cmd.allow_prefix);
-    append_flag(&json, "append", cmd.append);
-    append_flag(&json, "clear", cmd.clear);
-    append_flag(&json, "force", cmd.force);
-    append_flag(&json, "close_after", cmd.close_after);
-    append_member(&json, "ui_mode", cmd.strict_open_only ? "strict_open_only" : "");
-    json += ',';
-    append_member(&json, "tab", cmd.tab.value_or(""));
-    json += ',';
-    append_member(&json, "resolved_name", cmd.resolved_name.value_or(""));
-    json += ',';
-    append_member(&json, "room", cmd.room);
-    if (cmd.message) {
-        json += ',';
-        append_member(&json, "message", *cmd.message);
-    }
-    json += "}\n";
-    return json;
+    nlohmann::ordered_json request = nlohmann::ordered_json::object();
+    const std::pair<const char*, bool> flags[] = {
+        {"send", cmd.send},   {"exact", !cmd.allow_prefix}, {"append", cmd.append},
+        {"clear", cmd.clear}, {"force", cmd.force},         {"close_after", cmd.close_after},
+    };
+    for (const auto& [key, set] : flags)
+        if (set) request[key] = true;
+    request["ui_mode"] = cmd.strict_open_only ? "strict_open_only" : "";
+    request["tab"] = cmd.tab.value_or("");
+    request["resolved_name"] = cmd.resolved_name.value_or("");
+    request["room"] = cmd.room;
+    if (cmd.message) request["message"] = *cmd.message;
+    return request.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict) + "\n";
 }
 
 bool read_message(int fd, std::string* message, std::string* error) {

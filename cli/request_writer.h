@@ -14,11 +14,7 @@ const char* text_fault(const std::string& text);
 // The five chat-list tab names the client has, in the order of its tab strip.
 bool is_tab_name(const std::string& name);
 
-// Appends the text as a JSON string: raw UTF-8, with only the quote, the
-// backslash and control characters escaped.
-void append_json_string(std::string* out, const std::string& text);
-
-// The request for a draft command, keys in a fixed order.
+// The request for a draft command, keys in a fixed order: one line of JSON.
 std::string request_json(const command_line& cmd);
 
 // Far above any chat message, and far below what would exhaust memory.

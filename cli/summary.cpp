@@ -2,6 +2,7 @@
 
 #include "../src/client_layout.h"
 #include "command.h"
+#include "json_fields.h"
 
 using nlohmann::json;
 
@@ -55,29 +56,24 @@ size_t escape_control(const std::string& text, size_t i, std::string* out) {
     return c1 ? 2 : 1;
 }
 
-std::string text_member(const json& doc, const char* name) {
-    const auto it = doc.find(name);
-    return it != doc.end() && it->is_string() ? it->get<std::string>() : "";
-}
-
-std::string status_of(const json& doc) { return text_member(doc, "status"); }
+std::string status_of(const json& doc) { return text_of(doc, "status"); }
 
 void print_text_line(FILE* out, const char* label, const std::string& text) {
     fprintf(out, "  %s %s\n", label, quoted(text).c_str());
 }
 
 void print_success(FILE* out, const json& doc, const std::string& status) {
-    fprintf(out, "%s: %s (score %d)\n", terminal_line(status).c_str(), quoted(text_member(doc, "room_title")).c_str(),
-            doc.value("match_score", 0));
-    if (doc.value("opened_new_window", false))
+    fprintf(out, "%s: %s (score %lld)\n", terminal_line(status).c_str(),
+            quoted(text_of(doc, "room_title")).c_str(), integer_of(doc, "match_score"));
+    if (flag_of(doc, "opened_new_window"))
         fputs("  opened: the room was not open; the client opened it and may have taken the focus\n",
               out);
-    const std::string previous = text_member(doc, "previous_input_text");
-    const std::string remaining = text_member(doc, "remaining_input_text");
+    const std::string previous = text_of(doc, "previous_input_text");
+    const std::string remaining = text_of(doc, "remaining_input_text");
     if (!previous.empty()) print_text_line(out, "before:", previous);
-    if (status != "cleared") print_text_line(out, "written:", text_member(doc, "written_text"));
+    if (status != "cleared") print_text_line(out, "written:", text_of(doc, "written_text"));
     // What the box holds at the end, where that is not what the status says.
-    const std::string expected = status == "draft_written" ? text_member(doc, "written_text") : "";
+    const std::string expected = status == "draft_written" ? text_of(doc, "written_text") : "";
     if (remaining != expected || status == "send_unconfirmed") print_text_line(out, "remaining:", remaining);
     if (status == "send_unconfirmed")
         fputs("  the message may have been sent: look with 'chatdraft probe' before sending again\n",
@@ -85,34 +81,26 @@ void print_success(FILE* out, const json& doc, const std::string& status) {
 }
 
 void print_error(FILE* out, const json& doc) {
-    const std::string code = text_member(doc, "error_code");
+    const std::string code = text_of(doc, "error_code");
     if (doc.contains("room_title"))
-        fprintf(out, "%s: %s\n", terminal_line(code).c_str(), quoted(text_member(doc, "room_title")).c_str());
+        fprintf(out, "%s: %s\n", terminal_line(code).c_str(), quoted(text_of(doc, "room_title")).c_str());
     else if (doc.contains("top_score"))
-        fprintf(out, "%s: top score %d\n", terminal_line(code).c_str(), doc.value("top_score", 0));
+        fprintf(out, "%s: top score %lld\n", terminal_line(code).c_str(), integer_of(doc, "top_score"));
     else
         fprintf(out, "%s\n", terminal_line(code).c_str());
-    if (doc.contains("existing_draft")) print_text_line(out, "draft:", text_member(doc, "existing_draft"));
+    if (doc.contains("existing_draft")) print_text_line(out, "draft:", text_of(doc, "existing_draft"));
     if (doc.contains("written_text")) {
-        const std::string held = text_member(doc, "written_text");
+        const std::string held = text_of(doc, "written_text");
         if (held.empty())
             fputs("  box holds: nothing: the box gave no text back (it may not have answered)\n", out);
         else
             print_text_line(out, "box holds:", held);
     }
-    const auto candidates = doc.find("candidates");
-    if (candidates != doc.end() && candidates->is_array())
-        for (const json& title : *candidates)
-            if (title.is_string()) print_text_line(out, "candidate:", title.get<std::string>());
-    const std::string korean = text_member(doc, "error");
+    for (const json& title : array_of(doc, "candidates"))
+        if (title.is_string()) print_text_line(out, "candidate:", title.get<std::string>());
+    const std::string korean = text_of(doc, "error");
     fprintf(out, "  error: %s\n", terminal_line(korean).c_str());
     if (const char* english = english_for(code, korean)) fprintf(out, "         %s\n", english);
-}
-
-const json& open_rooms(const json& doc) {
-    static const json none = json::array();
-    const auto it = doc.find("open_rooms");
-    return it != doc.end() && it->is_array() ? *it : none;
 }
 
 }  // namespace
@@ -133,23 +121,23 @@ void print_result_summary(FILE* out, const json& doc) {
 }
 
 void print_probe_summary(FILE* out, const json& doc) {
-    const json& rooms = open_rooms(doc);
+    const json& rooms = array_of(doc, "open_rooms");
     // At the exe's limit more rooms may be open than are listed.
     const char* more = rooms.size() >= kProbeRoomsListed ? " listed; more may be open" : " open";
-    fprintf(out, "client %s, %zu room%s%s\n", terminal_line(text_member(doc, "login_state")).c_str(),
+    fprintf(out, "client %s, %zu room%s%s\n", terminal_line(text_of(doc, "login_state")).c_str(),
             rooms.size(), rooms.size() == 1 ? "" : "s", more);
     for (const json& room : rooms) {
         if (!room.is_object()) continue;
-        const std::string draft = text_member(room, "draft");
-        fprintf(out, "  %s", quoted(text_member(room, "title")).c_str());
+        const std::string draft = text_of(room, "draft");
+        fprintf(out, "  %s", quoted(text_of(room, "title")).c_str());
         if (!draft.empty()) fprintf(out, "  draft %s", quoted(draft).c_str());
         fputc('\n', out);
     }
 }
 
 void print_probe_titles(FILE* out, const json& doc) {
-    for (const json& room : open_rooms(doc))
-        if (room.is_object()) fprintf(out, "%s\n", terminal_line(text_member(room, "title")).c_str());
+    for (const json& room : array_of(doc, "open_rooms"))
+        if (room.is_object()) fprintf(out, "%s\n", terminal_line(text_of(room, "title")).c_str());
 }
 
 std::string quoted(const std::string& text) {

@@ -1,10 +1,12 @@
-// The verbs: each checks what it needs, runs chatdraft.exe once, and prints.
+// The verbs: each checks what it needs, runs chatdraft.exe once, and prints;
+// and the one way the command runs a Windows program.
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "command.h"
 #include "focus_guard.h"
+#include "json_fields.h"
 #include "launch.h"
 #include "locate.h"
 #include "request_writer.h"
@@ -33,22 +35,44 @@ int report_unknown(const launch_result& run, double timeout_seconds) {
     return kExitUnknown;
 }
 
+// The inspector only reads the client's windows: a run of it that failed
+// left nothing unknown, and is told as a set-up failure.
+int report_inspector_failed(const launch_result& run) {
+    if (!run.wine_log.empty()) fprintf(stderr, "%s", run.wine_log.c_str());
+    return fail(kExitMisuse, run.end == launch_end::timed_out
+                                 ? "the inspector gave no answer in time"
+                                 : "the inspector failed (exit code " + std::to_string(run.exit_code) + ")");
+}
+
 // The parsed document of a run that ended well, or a code other than
-// kExitDone: the run's own set-up failure, or an unknown outcome.
-int finished_document(const launch_result& run, double timeout_seconds, json* doc) {
+// kExitDone: the run's own set-up failure, or a failed run of the program.
+int finished_document(const launch_result& run, windows_program program, double timeout_seconds,
+                      json* doc) {
     if (run.end == launch_end::setup_failed) return fail(kExitMisuse, run.error);
     if (run.end == launch_end::cancelled) return kExitMisuse;
     if (run.end == launch_end::lock_busy)
         return fail(kExitMisuse, "another draft to this prefix went on for the whole time-out; "
                                  "nothing was done");
+    const bool inspector = program == windows_program::inspector;
     if (run.end != launch_end::exited || run.exit_code != 0 || !run.has_document)
-        return report_unknown(run, timeout_seconds);
+        return inspector ? report_inspector_failed(run) : report_unknown(run, timeout_seconds);
     *doc = json::parse(run.document, nullptr, false);
-    if (doc->is_discarded() || !doc->is_object()) {
-        fail(kExitUnknown, "chatdraft.exe wrote a result that is not a JSON object");
-        return kExitUnknown;
+    if (doc->is_object()) return kExitDone;
+    return inspector ? fail(kExitMisuse, "the inspector wrote no JSON object")
+                     : fail(kExitUnknown, "chatdraft.exe wrote a result that is not a JSON object");
+}
+
+// The inspector beside the exe the other verbs run, for the same prefix.
+bool use_inspector(wine_setup* setup, std::string* error) {
+    const size_t slash = setup->exe.rfind('/');
+    const std::string name = setup->win32 ? "chatdraft_inspect32.exe" : "chatdraft_inspect.exe";
+    const std::string inspector = setup->exe.substr(0, slash + 1) + name;
+    if (access(inspector.c_str(), R_OK) != 0) {
+        *error = "no " + name + " beside " + setup->exe;
+        return false;
     }
-    return kExitDone;
+    setup->exe = inspector;
+    return true;
 }
 
 // Prints the exact bytes: a caller that reads --json gets the exe's document.
@@ -57,29 +81,25 @@ void print_document(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.si
 // A request that may make the client open a room, which a window manager
 // would focus: every request but one with ui_mode "strict_open_only".
 bool may_open_room(const launch_plan& plan) {
-    if (plan.request.empty()) return false;
-    const json request = json::parse(plan.request, nullptr, false);
-    const auto mode = request.is_object() ? request.find("ui_mode") : request.end();
-    return !request.is_object() || mode == request.end() || *mode != "strict_open_only";
+    return !plan.request.empty() &&
+           text_of(json::parse(plan.request, nullptr, false), "ui_mode") != "strict_open_only";
 }
 
 }  // namespace
 
-// Finds Wine and the exe, runs it once with `plan` and reads its document:
-// kExitDone, or the code of what went wrong (already reported).
-int run_exe_once(const command_line& cmd, launch_plan plan, launch_result* run, json* doc) {
+int run_once(const command_line& cmd, windows_program program, launch_plan plan, launch_result* run,
+             json* doc, std::string* prefix) {
     wine_setup setup;
-    std::string error;
-    if (!locate_wine(cmd, &setup, &error)) {
-        run->error = error;
-        return fail(kExitMisuse, error);
-    }
+    if (!locate_wine(cmd, &setup, &run->error) ||
+        (program == windows_program::inspector && !use_inspector(&setup, &run->error)))
+        return fail(kExitMisuse, run->error);
+    if (prefix) *prefix = setup.prefix;
     plan.timeout_seconds = cmd.timeout_seconds;
     {
         const focus_guard guard(may_open_room(plan) ? setup.prefix : "");
         *run = launch_exe(setup, plan);
     }
-    return finished_document(*run, cmd.timeout_seconds, doc);
+    return finished_document(*run, program, cmd.timeout_seconds, doc);
 }
 
 int run_probe(const command_line& cmd) {
@@ -88,7 +108,7 @@ int run_probe(const command_line& cmd) {
     plan.args = {"--probe", kResultName};
     launch_result run;
     json doc;
-    if (const int code = run_exe_once(cmd, plan, &run, &doc); code != kExitDone) return code;
+    if (const int code = run_once(cmd, windows_program::exe, plan, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else if (cmd.titles)
@@ -113,7 +133,7 @@ int run_draft(const command_line& given) {
     plan.take_lock = true;
     launch_result run;
     json doc;
-    if (const int code = run_exe_once(cmd, plan, &run, &doc); code != kExitDone) return code;
+    if (const int code = run_once(cmd, windows_program::exe, plan, &run, &doc); code != kExitDone) return code;
     if (cmd.json)
         print_document(run.document);
     else

@@ -2,6 +2,14 @@
 // fixed order, and misuse is refused before anything runs.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,6 +108,68 @@ TEST(CommandLine, MisuseIsRefused) {
         {{"draft", "R", "M", "--allow-send"}, "error: --allow-send is not an option of draft"},
     };
     for (const row& r : rows) EXPECT_EQ(r.expected, parse(r.args)) << testing::PrintToString(r.args);
+}
+
+// What `chatdraft --help` prints.
+std::string help_text() {
+    fflush(stdout);
+    FILE* file = tmpfile();
+    const int saved = dup(STDOUT_FILENO);
+    dup2(fileno(file), STDOUT_FILENO);
+    char arg0[] = "chatdraft", arg1[] = "--help";
+    char* argv[] = {arg0, arg1, nullptr};
+    const int code = cli_main(2, argv);
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_EQ(kExitDone, code);
+    std::string text(static_cast<size_t>(ftell(file)), '\0');
+    rewind(file);
+    EXPECT_EQ(text.size(), fread(text.data(), 1, text.size(), file));
+    fclose(file);
+    return text;
+}
+
+// The help's "Exit status:" lines, "  N  meaning" and their continuations,
+// by code.
+std::map<int, std::string> help_exit_codes(const std::string& help) {
+    std::map<int, std::string> codes;
+    std::istringstream in(help.substr(help.find("Exit status:\n")));
+    std::string line;
+    int code = -1;
+    for (std::getline(in, line); std::getline(in, line) && !line.empty();) {
+        if (line.size() > 4 && isdigit(static_cast<unsigned char>(line[2]))) code = line[2] - '0';
+        codes[code] += line.substr(5) + " ";
+    }
+    return codes;
+}
+
+// The README's "Exit codes" table, "| N | meaning |", by code.
+std::map<int, std::string> readme_exit_codes() {
+    std::ifstream readme(CHATDRAFT_README);
+    std::string line;
+    while (std::getline(readme, line) && line != "### Exit codes") {
+    }
+    std::map<int, std::string> codes;
+    while (std::getline(readme, line) && (line.empty() || line[0] == '|'))
+        if (line.size() > 4 && isdigit(static_cast<unsigned char>(line[2]))) codes[line[2] - '0'] = line.substr(5);
+    return codes;
+}
+
+TEST(CommandLine, ExitCodesAgreeInHelpReadmeAndCode) {
+    const std::pair<int, const char*> rows[] = {
+        {kExitDone, "draft_written"},    {kExitRefused, "an error document"}, {kExitMisuse, "misuse"},
+        {kExitMaybeSent, "send_unconfirmed"}, {kExitUnknown, "outcome unknown"},
+    };
+    const std::map<int, std::string> help = help_exit_codes(help_text());
+    const std::map<int, std::string> readme = readme_exit_codes();
+    EXPECT_EQ(std::size(rows), help.size());
+    EXPECT_EQ(std::size(rows), readme.size());
+    for (const auto& [code, meaning] : rows) {
+        SCOPED_TRACE(meaning);
+        EXPECT_NE(std::string::npos, help.count(code) ? help.at(code).find(meaning) : std::string::npos);
+        EXPECT_NE(std::string::npos, readme.count(code) ? readme.at(code).find(meaning) : std::string::npos);
+    }
 }
 
 }  // namespace
