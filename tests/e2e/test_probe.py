@@ -10,14 +10,12 @@ import tempfile
 import unittest
 
 from harness import Standin, chatdraft_exe, poke, prefix_from_env, run_exe, win_path
-from harness.requests import json_string, read_wparam
+from harness.requests import KAKAO_LOCKED, json_string, read_wparam
 
 RUN_SECONDS = 60
 MAIN_TITLE = "\uce74\uce74\uc624\ud1a1"
 PLACEHOLDER = "\uba54\uc2dc\uc9c0 \uc785\ub825"
 MAX_ROOMS = 32
-KAKAO_LOCKED = ('{"status":"error","error_code":"KAKAO_LOCKED","error":"카카오톡이 잠금(PIN) 모드 '
-                '상태입니다. 잠금을 해제해 주세요."}\n').encode()
 
 
 def scenario_text(text):

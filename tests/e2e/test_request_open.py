@@ -15,9 +15,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import Standin, assert_traffic, expect, poke, prefix_from_env  # noqa: E402
-from harness.requests import (KAKAO_LOCKED, MAIN_WINDOW_NOT_FOUND, NEEDS_OPEN_ROOM_LONG,  # noqa: E402
-                              NEEDS_OPEN_ROOM_SHORT, ambiguous_room_doc, crlf, run_request,
-                              success_doc)
+from harness.requests import (GOLDEN_ERRORS, KAKAO_LOCKED, MAIN_WINDOW_NOT_FOUND,  # noqa: E402
+                              NEEDS_OPEN_ROOM_LONG, NEEDS_OPEN_ROOM_SHORT, ambiguous_room_doc,
+                              crlf, run_request, success_doc)
 
 VK_RETURN, VK_DOWN = 0x0D, 0x28
 SCAN_RETURN, SCAN_DOWN = 0x1C, 0x50
@@ -482,7 +482,9 @@ class ModeTest(OpenRoomTestCase):
                 if ui_mode is not None:
                     request["ui_mode"] = ui_mode
                 self.assertDocument(self.run_request(**request), document)
-        self.assertEqual((len(NEEDS_OPEN_ROOM_SHORT), len(MAIN_WINDOW_NOT_FOUND)), (152, 137))
+        self.assertEqual((len(NEEDS_OPEN_ROOM_SHORT), len(MAIN_WINDOW_NOT_FOUND)),
+                         tuple(GOLDEN_ERRORS[name]["document_bytes"]
+                               for name in ("NEEDS_OPEN_ROOM short", "MAIN_WINDOW_NOT_FOUND")))
         self.assertEqual([e.line for e in s.after_ready()], [])
 
     def test_without_main_window_an_open_room_is_served(self):

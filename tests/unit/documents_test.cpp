@@ -8,6 +8,7 @@
 
 #include "documents.h"
 #include "draft.h"
+#include "golden_texts.h"
 #include "stream_capture.h"
 #include "window_model.h"
 
@@ -22,37 +23,22 @@ void expect_one_line(const std::string& doc, const char* name) {
 }
 
 struct fixed_row {
-    const char* name;
+    const char* name;  // the golden file's entry
     void (*write)(FILE*);
-    std::string expected;
-    size_t bytes;
 };
 
 TEST(FixedDocuments, ByteForByte) {
     const fixed_row rows[] = {
-        {"KAKAO_LOCKED", write_locked_doc,
-         "{\"status\":\"error\",\"error_code\":\"KAKAO_LOCKED\",\"error\":\"카카오톡이 잠금(PIN) "
-         "모드 상태입니다. 잠금을 해제해 주세요.\"}\n",
-         140},
-        {"NEEDS_OPEN_ROOM short", write_needs_open_room_short_doc,
-         "{\"status\":\"error\",\"error_code\":\"NEEDS_OPEN_ROOM\",\"error\":\"열려 있는 채팅방이 "
-         "없습니다. 카카오톡에서 해당 방을 열어 두세요.\"}\n",
-         152},
-        {"MAIN_WINDOW_NOT_FOUND", write_main_window_not_found_doc,
-         "{\"status\":\"error\",\"error_code\":\"MAIN_WINDOW_NOT_FOUND\",\"error\":\"카카오톡 메인 "
-         "창(EVA_Window_Dblclk)을 찾을 수 없습니다.\"}\n",
-         137},
-        {"NEEDS_OPEN_ROOM long", write_needs_open_room_long_doc,
-         "{\"status\":\"error\",\"error_code\":\"NEEDS_OPEN_ROOM\",\"error\":\"열려 있는 대상 "
-         "채팅방을 찾을 수 없습니다. 우분투 Wine 환경에서는 포커스\xC2\xB7클립보드 보호를 위해 "
-         "전역 단축키(Ctrl+F)를 사용하지 않으므로, 카카오톡에서 해당 채팅방을 한 번 열어 "
-         "두세요.\"}\n",
-         311},
+        {"KAKAO_LOCKED", write_locked_doc},
+        {"NEEDS_OPEN_ROOM short", write_needs_open_room_short_doc},
+        {"MAIN_WINDOW_NOT_FOUND", write_main_window_not_found_doc},
+        {"NEEDS_OPEN_ROOM long", write_needs_open_room_long_doc},
     };
     for (const auto& row : rows) {
         std::string doc = capture_stream(row.write);
-        EXPECT_EQ(row.expected, doc) << row.name;
-        EXPECT_EQ(row.bytes, doc.size()) << row.name;
+        EXPECT_EQ(golden_error_doc(row.name), doc) << row.name;
+        EXPECT_EQ(golden_errors().at(row.name).at("document_bytes").get<size_t>(), doc.size())
+            << row.name;
         expect_one_line(doc, row.name);
     }
 }
@@ -72,14 +58,14 @@ room_match_set three_candidates() {
 
 constexpr char kAmbiguousHead[] =
     "{\"status\":\"error\",\"error_code\":\"AMBIGUOUS_ROOM\",\"top_score\":";
-constexpr char kAmbiguousText[] =
-    ",\"error\":\"동명이인 또는 부분 일치 채팅방이 있어 안전을 위해 중단했습니다. 정확한 방 "
-    "이름이나 탭(-t)을 지정해 주세요.\",\"candidates\":[";
+std::string ambiguous_text() {
+    return ",\"error\":" + golden_error_string("AMBIGUOUS_ROOM") + ",\"candidates\":[";
+}
 
 TEST(AmbiguousRoomDocument, ListsEveryCandidateInSetOrder) {
     room_match_set set = three_candidates();
     std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
-    EXPECT_EQ(std::string(kAmbiguousHead) + "95" + kAmbiguousText +
+    EXPECT_EQ(std::string(kAmbiguousHead) + "95" + ambiguous_text() +
                   "\"Team A\",\"Team \\\"A\\\" 2\",\"\xED\x8C\x80 A\\\\b\"]}\n",
               doc);
     expect_one_line(doc, "three candidates");
@@ -90,7 +76,7 @@ TEST(AmbiguousRoomDocument, TopScoreIsTheFirstCandidates) {
     set.candidates[0].score = 40;
     set.count = 1;
     std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
-    EXPECT_EQ(std::string(kAmbiguousHead) + "40" + kAmbiguousText + "\"Team A\"]}\n", doc);
+    EXPECT_EQ(std::string(kAmbiguousHead) + "40" + ambiguous_text() + "\"Team A\"]}\n", doc);
 }
 
 TEST(AmbiguousRoomDocument, FullTableOfThirtyTwo) {
@@ -107,23 +93,21 @@ TEST(AmbiguousRoomDocument, FullTableOfThirtyTwo) {
     for (int i = 0; i < kMaxCandidates; ++i)
         list += std::string(i ? "," : "") + "\"r" + static_cast<char>('a' + i % 26) +
                 static_cast<char>('0' + i / 26) + "\"";
-    EXPECT_EQ(std::string(kAmbiguousHead) + "80" + kAmbiguousText + list + "]}\n", doc);
+    EXPECT_EQ(std::string(kAmbiguousHead) + "80" + ambiguous_text() + list + "]}\n", doc);
 }
 
 TEST(DraftExistsDocument, ByteForByte) {
     std::string doc = capture_stream(
         [](FILE* out) { write_draft_exists_doc(out, u"\uD300", u"old\r\ndraft \"x\""); });
     EXPECT_EQ("{\"status\":\"error\",\"error_code\":\"DRAFT_EXISTS\",\"room_title\":\"\xED\x8C\x80\","
-              "\"existing_draft\":\"old\\r\\ndraft \\\"x\\\"\",\"error\":\"채팅방 입력창에 이미 "
-              "작성 중인 초안이 있습니다. 이어 쓰려면 --append, 덮어쓰려면 --force, 비우려면 "
-              "--clear를 지정하세요.\"}\n",
+              "\"existing_draft\":\"old\\r\\ndraft \\\"x\\\"\",\"error\":" +
+                  golden_error_string("DRAFT_EXISTS") + "}\n",
               doc);
     expect_one_line(doc, "DRAFT_EXISTS");
 }
 
 TEST(WriteMismatchDocument, ByteForByteAndNoTextAsEmpty) {
-    const char* tail =
-        ",\"error\":\"입력창 기입 내용 검증(readback)이 일치하지 않아 전송을 중단했습니다.\"}\n";
+    const std::string tail = ",\"error\":" + golden_error_string("WRITE_MISMATCH") + "}\n";
     const char* head = "{\"status\":\"error\",\"error_code\":\"WRITE_MISMATCH\",\"room_title\":";
     std::string doc =
         capture_stream([](FILE* out) { write_write_mismatch_doc(out, u"R", u"hell\to"); });

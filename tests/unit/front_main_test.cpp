@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "command.h"
+#include "golden_texts.h"
 
 namespace {
 
@@ -24,12 +25,8 @@ constexpr char kUsage[] =
 constexpr char kNoClientProbe[] =
     "{\"status\":\"ok\",\"main_hwnd\":0,\"kakao_pid\":0,\"login_state\":\"logged_out\","
     "\"open_rooms\":[]}\n";
-constexpr char kMainWindowNotFound[] =
-    "{\"status\":\"error\",\"error_code\":\"MAIN_WINDOW_NOT_FOUND\",\"error\":\"카카오톡 메인 "
-    "창(EVA_Window_Dblclk)을 찾을 수 없습니다.\"}\n";
-constexpr char kNeedsOpenRoomShort[] =
-    "{\"status\":\"error\",\"error_code\":\"NEEDS_OPEN_ROOM\",\"error\":\"열려 있는 채팅방이 "
-    "없습니다. 카카오톡에서 해당 방을 열어 두세요.\"}\n";
+std::string main_window_not_found_doc() { return golden_error_doc("MAIN_WINDOW_NOT_FOUND"); }
+std::string needs_open_room_short_doc() { return golden_error_doc("NEEDS_OPEN_ROOM short"); }
 
 struct run_result {
     int rc;
@@ -176,22 +173,24 @@ TEST_F(FrontMain, ProbeInCapitalsIsARequestPath) {
 struct request_row {
     const char* name;
     std::string request;
-    const char* document;
+    std::string document;
 };
 
 TEST_F(FrontMain, RequestWithoutClientEndsInOneDocument) {
+    const std::string not_found = main_window_not_found_doc();
+    const std::string no_room = needs_open_room_short_doc();
     const request_row rows[] = {
-        {"room only", R"({"room":"Team A","message":"hi"})", kMainWindowNotFound},
-        {"empty request", "", kMainWindowNotFound},
-        {"no known key", R"({"other":1})", kMainWindowNotFound},
-        {"other ui_mode", R"({"room":"A","ui_mode":"strict"})", kMainWindowNotFound},
+        {"room only", R"({"room":"Team A","message":"hi"})", not_found},
+        {"empty request", "", not_found},
+        {"no known key", R"({"other":1})", not_found},
+        {"other ui_mode", R"({"room":"A","ui_mode":"strict"})", not_found},
         {"ui_mode in capitals", R"({"room":"A","ui_mode":"STRICT_OPEN_ONLY"})",
-         kMainWindowNotFound},
-        {"strict_open_only", R"({"room":"A","ui_mode":"strict_open_only"})", kNeedsOpenRoomShort},
+         not_found},
+        {"strict_open_only", R"({"room":"A","ui_mode":"strict_open_only"})", no_room},
         {"strict_open_only after a NUL byte", std::string("{\"room\":\"A\"}\0", 13) +
-             R"({"ui_mode":"strict_open_only"})", kMainWindowNotFound},
+             R"({"ui_mode":"strict_open_only"})", not_found},
         {"escaped strict_open_only", R"({"ui_mode":"strict\u005fopen_only"})",
-         kNeedsOpenRoomShort},
+         no_room},
     };
     for (const auto& row : rows) {
         ASSERT_TRUE(write_file(path("req.json"), row.request));
@@ -209,7 +208,7 @@ TEST_F(FrontMain, ExistingOutputAndTemporaryFilesAreReplaced) {
     write_file(path("out.json.tmp"), std::string(4000, 'x'));
     run_result r = run_main({path("req.json"), path("out.json")});
     EXPECT_EQ(0, r.rc);
-    EXPECT_EQ(kNeedsOpenRoomShort, read_file(path("out.json")));
+    EXPECT_EQ(needs_open_room_short_doc(), read_file(path("out.json")));
     EXPECT_EQ((names{"out.json", "req.json"}), entries());
 }
 
@@ -221,7 +220,7 @@ TEST_F(FrontMain, OutputPathThatCannotBeReplacedExitsTwo) {
     ASSERT_EQ(0, mkdir(path("out.json").c_str(), 0700));
     run_result r = run_main({path("req.json"), path("out.json")});
     EXPECT_EQ(2, r.rc);
-    EXPECT_EQ(kNeedsOpenRoomShort, read_file(path("out.json.tmp")));
+    EXPECT_EQ(needs_open_room_short_doc(), read_file(path("out.json.tmp")));
     EXPECT_EQ((names{"out.json", "out.json.tmp", "req.json"}), entries());
     rmdir(path("out.json").c_str());
     ASSERT_EQ(0, mkdir(path("probe.json").c_str(), 0700));
@@ -293,7 +292,7 @@ TEST_F(FrontMain, LongOutputPathKeepsTheDocument) {
         ASSERT_GE(out.size() + 4, 1020u);
         run_result r = run_main({path("req.json"), out});
         EXPECT_EQ(0, r.rc) << out.size();
-        EXPECT_EQ(kNeedsOpenRoomShort, read_file(out)) << out.size();
+        EXPECT_EQ(needs_open_room_short_doc(), read_file(out)) << out.size();
         EXPECT_NE(0, access((out + ".tmp").c_str(), F_OK)) << out.size();
         unlink(out.c_str());
     }

@@ -21,21 +21,6 @@ RUN_TIMEOUT = 60.0
 REQUEST_NAME = "req.json"
 RESULT_NAME = "out.json"
 
-MAIN_WINDOW_NOT_FOUND = (
-    '{"status":"error","error_code":"MAIN_WINDOW_NOT_FOUND","error":"카카오톡 메인 '
-    '창(EVA_Window_Dblclk)을 찾을 수 없습니다."}\n').encode()
-NEEDS_OPEN_ROOM_SHORT = (
-    '{"status":"error","error_code":"NEEDS_OPEN_ROOM","error":"열려 있는 채팅방이 '
-    '없습니다. 카카오톡에서 해당 방을 열어 두세요."}\n').encode()
-NEEDS_OPEN_ROOM_LONG = (
-    '{"status":"error","error_code":"NEEDS_OPEN_ROOM","error":"열려 있는 대상 채팅방을 '
-    '찾을 수 없습니다. 우분투 Wine 환경에서는 포커스\u00b7클립보드 보호를 위해 전역 '
-    '단축키(Ctrl+F)를 사용하지 않으므로, 카카오톡에서 해당 채팅방을 한 번 열어 두세요."}\n').encode()
-KAKAO_LOCKED = (
-    '{"status":"error","error_code":"KAKAO_LOCKED","error":"카카오톡이 잠금(PIN) 모드 '
-    '상태입니다. 잠금을 해제해 주세요."}\n').encode()
-
-
 @dataclass
 class RequestRun:
     returncode: int
@@ -79,12 +64,6 @@ def run_request(request, prefix=None, timeout=RUN_TIMEOUT):
 # Built from their parts, byte for byte as chatdraft writes them, so a test
 # can compare whole result files.
 
-AMBIGUOUS_ROOM_TEXT = ("동명이인 또는 부분 일치 채팅방이 있어 안전을 위해 중단했습니다. "
-                       "정확한 방 이름이나 탭(-t)을 지정해 주세요.")
-DRAFT_EXISTS_TEXT = ("채팅방 입력창에 이미 작성 중인 초안이 있습니다. 이어 쓰려면 --append, "
-                     "덮어쓰려면 --force, 비우려면 --clear를 지정하세요.")
-WRITE_MISMATCH_TEXT = "입력창 기입 내용 검증(readback)이 일치하지 않아 전송을 중단했습니다."
-
 _SHORT_ESCAPES = {0x22: b'\\"', 0x5C: b"\\\\", 0x0A: b"\\n", 0x0D: b"\\r", 0x09: b"\\t"}
 
 
@@ -100,6 +79,30 @@ def json_string(text):
         else:
             out.append(byte)
     return bytes(out + b'"')
+
+
+# The Korean error texts, from the golden file the unit tests read too. An
+# entry's name is its error code, followed by a word where one code has two texts.
+GOLDEN_ERRORS_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                  os.pardir, "golden", "error_texts.json")
+with open(GOLDEN_ERRORS_PATH, encoding="utf-8") as _golden:
+    GOLDEN_ERRORS = json.load(_golden)
+
+AMBIGUOUS_ROOM_TEXT = GOLDEN_ERRORS["AMBIGUOUS_ROOM"]["text"]
+DRAFT_EXISTS_TEXT = GOLDEN_ERRORS["DRAFT_EXISTS"]["text"]
+WRITE_MISMATCH_TEXT = GOLDEN_ERRORS["WRITE_MISMATCH"]["text"]
+
+
+def error_doc(name):
+    """A document that is nothing but the golden entry `name`'s error."""
+    return b"".join([b'{"status":"error","error_code":"%s","error":' % name.split()[0].encode(),
+                     json_string(GOLDEN_ERRORS[name]["text"]), b"}\n"])
+
+
+MAIN_WINDOW_NOT_FOUND = error_doc("MAIN_WINDOW_NOT_FOUND")
+NEEDS_OPEN_ROOM_SHORT = error_doc("NEEDS_OPEN_ROOM short")
+NEEDS_OPEN_ROOM_LONG = error_doc("NEEDS_OPEN_ROOM long")
+KAKAO_LOCKED = error_doc("KAKAO_LOCKED")
 
 
 def success_doc(status, room_title, match_score, window_hwnd, input_hwnd, previous, written,
