@@ -42,27 +42,32 @@ static char* read_file_alloc(const char* path, size_t* size_read) {
     return text;
 }
 
-void serve_request(const request* req, FILE* out) {
+// Every action on the client happens here, until the outcome is known. The
+// report points into `set` and `texts`.
+static run_report decide_request(const request* req, room_match_set* set, draft_texts* texts) {
     main_window_info info{};
-    room_match_set set{};
-    copy_room_query(req->room, set.room, kQueryUnits);
-    copy_room_query(req->resolved_name, set.resolved_name, kQueryUnits);
-    find_main_and_chat_windows(&info, &set);
-    if (strcmp(detect_login_state(&info), "locked") == 0) {
-        write_locked_doc(out);
-        return;
-    }
-    sort_matches(&set);
+    copy_room_query(req->room, set->room, kQueryUnits);
+    copy_room_query(req->resolved_name, set->resolved_name, kQueryUnits);
+    find_main_and_chat_windows(&info, set);
+    if (strcmp(detect_login_state(&info), "locked") == 0) return report_of(outcome::kakao_locked);
+    sort_matches(set);
     bool opened_new_window = false;
     // With `exact`, rooms that only begin with the name do not stop the
     // opening of the room itself; they stay as they are.
-    if (set.count == 0 || (req->exact && set.candidates[0].score < kExactScore)) {
+    if (set->count == 0 || (req->exact && set->candidates[0].score < kExactScore)) {
         existing_window_set existing{};
-        if (open_room_via_main_window(req, &info, &set, &existing, &opened_new_window, out) ==
-            open_result::document_written)
-            return;
+        const outcome refusal = open_room_via_main_window(req, &info, set, &existing, &opened_new_window);
+        if (refusal != outcome::none) return report_of(refusal);
     }
-    select_room_and_write_draft(&set, req, opened_new_window, out);
+    return select_room_and_write_draft(set, req, opened_new_window, texts);
+}
+
+void serve_request(const request* req, FILE* out) {
+    room_match_set set{};
+    draft_texts texts{};
+    const run_report report = decide_request(req, &set, &texts);
+    write_run_doc(out, &report);
+    release_draft_texts(&texts);
 }
 
 static int run_request_mode(const char* request_path, const char* output_path) {

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "documents.h"
 #include "edit_box.h"
 #include "match.h"
 #include "text16.h"
@@ -20,21 +19,7 @@ constexpr int kSendPolls = 15;
 constexpr ULONGLONG kSendPollMs = 1500;  // the poll's bound, whatever the reads cost
 constexpr int32_t kSendScore = 80;     // sending needs at least a prefix match on `room`
 
-// The texts one draft run reads and makes; all owned here.
-struct draft_texts {
-    WCHAR* previous;
-    WCHAR* to_write;
-    WCHAR* readback;
-    WCHAR* remaining;
-};
-
-void release_draft_texts(draft_texts* texts) {
-    free(texts->previous);
-    free(texts->to_write);
-    free(texts->readback);
-    free(texts->remaining);
-    *texts = draft_texts{};
-}
+static_assert(kMaxCandidates <= kReportedTitles, "every candidate's title is reported");
 
 // True when the top room is sure enough for a step that cannot be taken
 // back: sending, or destroying the text the box holds. A request that names
@@ -87,7 +72,7 @@ bool selection_is_ambiguous(const room_match_set* set, const request* req) {
 // Enter, then up to 15 reads for the box to empty, for at most 1.5 s however
 // long the reads take. Only a box that answered with an empty text confirms
 // the send.
-const char* send_and_confirm(HWND input) {
+outcome send_and_confirm(HWND input) {
     post_key_formal(input, VK_RETURN);
     const ULONGLONG started = GetTickCount64();
     for (int poll = 0; poll < kSendPolls; ++poll) {
@@ -96,34 +81,46 @@ const char* send_and_confirm(HWND input) {
         WCHAR* now = read_edit_text_alloc(input, &how);
         const bool emptied = how == box_read::whole && now && now[0] == 0;
         free(now);
-        if (emptied) return "sent";
+        if (emptied) return outcome::sent;
         if (GetTickCount64() - started >= kSendPollMs) break;
     }
-    return "send_unconfirmed";
+    return outcome::send_unconfirmed;
 }
 
-void finish_success(const room_candidate* top, const request* req, bool opened_new_window,
-                    const char* status, draft_texts* texts, FILE* out) {
-    texts->remaining = get_edit_text_alloc(top->input_hwnd);
-    if (req->close_after) PostMessageW(top->hwnd, WM_CLOSE, 0, 0);
-    success_report report{};
-    report.status = status;
+// The outcome in the chosen room, with the room's own fields.
+run_report room_report(outcome kind, const room_candidate* top) {
+    run_report report = report_of(kind);
     report.room_title = top->title;
     report.score = top->score;
     report.window = top->hwnd;
     report.input = top->input_hwnd;
+    return report;
+}
+
+run_report mismatch_report(const room_candidate* top, const WCHAR* box_text) {
+    run_report report = room_report(outcome::write_mismatch, top);
+    report.written_text = box_text;
+    return report;
+}
+
+// The box's last text is read before the room is asked to close.
+run_report finish_success(const room_candidate* top, const request* req, bool opened_new_window,
+                          outcome kind, draft_texts* texts) {
+    texts->remaining = get_edit_text_alloc(top->input_hwnd);
+    if (req->close_after) PostMessageW(top->hwnd, WM_CLOSE, 0, 0);
+    run_report report = room_report(kind, top);
     report.opened_new_window = opened_new_window;
-    report.previous_text = texts->previous ? texts->previous : kEmptyText;
-    report.written_text = texts->readback ? texts->readback : kEmptyText;
-    report.remaining_text = texts->remaining ? texts->remaining : kEmptyText;
-    write_success_doc(out, &report);
+    report.previous_text = texts->previous;
+    report.written_text = texts->readback;
+    report.remaining_text = texts->remaining;
+    return report;
 }
 
 // The outcomes decided before the box is touched: a draft that could not be
 // read whole, a draft in the way, or no memory for the text to write. On the
-// way on, texts->previous and texts->to_write are set. True when refused.
-bool refused_before_writing(const room_match_set* set, const request* req, draft_texts* texts,
-                            FILE* out) {
+// way on (outcome::none), texts->previous and texts->to_write are set.
+run_report refusal_before_writing(const room_match_set* set, const request* req,
+                                  draft_texts* texts) {
     const room_candidate* top = &set->candidates[0];
     const WCHAR* message = req->message ? req->message : kEmptyText;
     box_read previous_read = box_read::unanswered;
@@ -132,41 +129,32 @@ bool refused_before_writing(const room_match_set* set, const request* req, draft
     const bool overwrites = req->clear || (req->force && !req->append);
     // A box too busy to answer may still hold a draft: writing would lose it
     // unless the request overwrites whatever is there.
-    if (previous_read == box_read::unanswered && !overwrites) {
-        write_write_mismatch_doc(out, top->title, kEmptyText);
-        return true;
-    }
+    if (previous_read == box_read::unanswered && !overwrites) return mismatch_report(top, kEmptyText);
     // Overwriting a draft that may differ from the message destroys the
     // person's text: that needs the room a send would need.
     const bool replaces_draft =
         overwrites && (previous_read != box_read::whole ||
                        (!text16_empty(texts->previous) &&
                         !text_equals_normalized(texts->previous, message)));
-    if (replaces_draft && !sure_enough_to_destroy(set)) {
-        write_ambiguous_room(set, out);
-        return true;
-    }
+    if (replaces_draft && !sure_enough_to_destroy(set)) return ambiguous_room_report(set);
     // A draft read only in part is never written back (append) nor taken for
     // the message (an equal prefix would cut the draft's tail).
     const bool cut = previous_read == box_read::cut && !overwrites;
-    if (cut && req->append) {
-        write_write_mismatch_doc(out, top->title, texts->previous);
-        return true;
-    }
+    if (cut && req->append) return mismatch_report(top, texts->previous);
     const bool any_flag = req->clear || req->append || req->force;
     if (!any_flag && !text16_empty(texts->previous) &&
         (cut || !text_equals_normalized(texts->previous, message))) {
-        write_draft_exists_doc(out, top->title, texts->previous);
-        return true;
+        run_report report = room_report(outcome::draft_exists, top);
+        report.previous_text = texts->previous;
+        return report;
     }
     texts->to_write = text_to_write_alloc(req, texts->previous, message);
     if (!texts->to_write) {
         // Nothing is written or sent without the text; report what the box holds.
         texts->readback = get_edit_text_alloc(top->input_hwnd);
-        write_write_mismatch_doc(out, top->title, texts->readback ? texts->readback : kEmptyText);
-        return true;
+        return mismatch_report(top, texts->readback);
     }
-    return false;
+    return report_of(outcome::none);
 }
 
 // After the write: the box must answer with all of its text, and that text
@@ -180,33 +168,31 @@ bool write_is_verified(const room_candidate* top, draft_texts* texts) {
 
 }  // namespace
 
-void write_ambiguous_room(const room_match_set* set, FILE* out) {
-    const WCHAR* titles[kMaxCandidates];
-    const int32_t count = set->count < kMaxCandidates ? set->count : kMaxCandidates;
-    for (int32_t i = 0; i < count; ++i) titles[i] = set->candidates[i].title;
-    write_ambiguous_room_doc(out, count > 0 ? set->candidates[0].score : 0, titles, count);
+void release_draft_texts(draft_texts* texts) {
+    free(texts->previous);
+    free(texts->to_write);
+    free(texts->readback);
+    free(texts->remaining);
+    *texts = draft_texts{};
 }
 
-void select_room_and_write_draft(const room_match_set* set, const request* req,
-                                 bool opened_new_window, FILE* out) {
-    if (set->count <= 0 || selection_is_ambiguous(set, req)) {
-        write_ambiguous_room(set, out);
-        return;
-    }
+run_report ambiguous_room_report(const room_match_set* set) {
+    run_report report = report_of(outcome::ambiguous_room);
+    report.title_count = set->count < kMaxCandidates ? set->count : kMaxCandidates;
+    for (int32_t i = 0; i < report.title_count; ++i) report.titles[i] = set->candidates[i].title;
+    report.top_score = report.title_count > 0 ? set->candidates[0].score : 0;
+    return report;
+}
+
+run_report select_room_and_write_draft(const room_match_set* set, const request* req,
+                                       bool opened_new_window, draft_texts* texts) {
+    if (set->count <= 0 || selection_is_ambiguous(set, req)) return ambiguous_room_report(set);
     const room_candidate* top = &set->candidates[0];
-    draft_texts texts{};
-    if (refused_before_writing(set, req, &texts, out)) {
-        release_draft_texts(&texts);
-        return;
-    }
-    set_edit_text_safe(top->input_hwnd, texts.to_write);
-    if (!write_is_verified(top, &texts)) {
-        write_write_mismatch_doc(out, top->title, texts.readback ? texts.readback : kEmptyText);
-        release_draft_texts(&texts);
-        return;
-    }
-    const char* status = req->clear ? "cleared" : "draft_written";
-    if (req->send && !req->clear && texts.to_write[0] != 0) status = send_and_confirm(top->input_hwnd);
-    finish_success(top, req, opened_new_window, status, &texts, out);
-    release_draft_texts(&texts);
+    const run_report refusal = refusal_before_writing(set, req, texts);
+    if (refusal.kind != outcome::none) return refusal;
+    set_edit_text_safe(top->input_hwnd, texts->to_write);
+    if (!write_is_verified(top, texts)) return mismatch_report(top, texts->readback);
+    outcome kind = req->clear ? outcome::cleared : outcome::draft_written;
+    if (req->send && !req->clear && texts->to_write[0] != 0) kind = send_and_confirm(top->input_hwnd);
+    return finish_success(top, req, opened_new_window, kind, texts);
 }

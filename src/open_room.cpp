@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "documents.h"
 #include "edit_box.h"
 #include "match.h"
 #include "text16.h"
@@ -231,22 +230,16 @@ const client_tab* find_chat_tab(const WCHAR* name) {
     return nullptr;
 }
 
-open_result open_room_via_main_window(const request* req, main_window_info* info,
-                                      room_match_set* set, existing_window_set* existing,
-                                      bool* opened_new_window, FILE* out) {
+outcome open_room_via_main_window(const request* req, main_window_info* info,
+                                  room_match_set* set, existing_window_set* existing,
+                                  bool* opened_new_window) {
     *opened_new_window = false;
     // A table that already holds rooms (below what `exact` asks for) goes on
     // to the selection, which refuses them, when no room may be opened.
     const bool strict = req->ui_mode && text16_equal(req->ui_mode, kStrictOpenOnly);
-    if ((strict || !info->main_hwnd) && set->count > 0) return open_result::room_found;
-    if (strict) {
-        write_needs_open_room_short_doc(out);
-        return open_result::document_written;
-    }
-    if (!info->main_hwnd) {
-        write_main_window_not_found_doc(out);
-        return open_result::document_written;
-    }
+    if ((strict || !info->main_hwnd) && set->count > 0) return outcome::none;
+    if (strict) return outcome::no_open_room;
+    if (!info->main_hwnd) return outcome::main_window_not_found;
     // Without a name every new window would pass as the room and also be
     // asked to close: nothing is opened then.
     if (set->room[0] || set->resolved_name[0]) {
@@ -257,9 +250,5 @@ open_result open_room_via_main_window(const request* req, main_window_info* info
         drop_excluded_candidates(set, existing);
         *opened_new_window = found && success_test_passes(set, req);
     }
-    if (set->count == 0) {
-        write_needs_open_room_long_doc(out);
-        return open_result::document_written;
-    }
-    return open_result::room_found;
+    return set->count == 0 ? outcome::room_not_opened : outcome::none;
 }

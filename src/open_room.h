@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "client_layout.h"
+#include "documents.h"
 #include "platform/platform.h"
 #include "request.h"
 #include "window_model.h"
@@ -30,18 +30,14 @@ struct existing_window_set {
     class_book* classes;                // the run's classes met; null: read every class
 };
 
-// What open_room_via_main_window left for the caller.
-enum class open_result {
-    document_written,  // the run ends with the document already written
-    room_found,        // the table holds candidates for select_room_and_write_draft
-};
-
 // Removes from the table the windows the clean-up asked to close or left alone.
 void drop_excluded_candidates(room_match_set* set, const existing_window_set* existing);
 
 // The chat-list tab of that name, or null.
 const client_tab* find_chat_tab(const WCHAR* name);
 
-open_result open_room_via_main_window(const request* req, main_window_info* info,
-                                      room_match_set* set, existing_window_set* existing,
-                                      bool* opened_new_window, FILE* out);
+// outcome::none when the table holds candidates for the selection; else the
+// refusal that ends the run: MAIN_WINDOW_NOT_FOUND or NEEDS_OPEN_ROOM.
+outcome open_room_via_main_window(const request* req, main_window_info* info,
+                                  room_match_set* set, existing_window_set* existing,
+                                  bool* opened_new_window);

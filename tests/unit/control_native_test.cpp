@@ -13,7 +13,7 @@
 #include "draft.h"
 #include "edit_box.h"
 #include "open_room.h"
-#include "stream_capture.h"
+#include "outcome_docs.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ std::unique_ptr<room_match_set> table_of(const std::vector<std::pair<std::u16str
 }
 
 std::string selection_doc(const room_match_set* set, const request& req) {
-    return capture_stream([&](FILE* out) { select_room_and_write_draft(set, &req, false, out); });
+    return draft_step_doc(set, &req);
 }
 
 // Ambiguous rows are refused before any box is touched, listing every
@@ -149,7 +149,7 @@ TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambig
         req.exact = r.exact;
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string expected =
-            capture_stream([&](FILE* out) { write_ambiguous_room(set.get(), out); });
+            outcome_doc(ambiguous_room_report(set.get()));
         EXPECT_EQ(selection_doc(set.get(), req) == expected, r.ambiguous) << r.name;
         EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
                   std::string::npos) << r.name;
@@ -166,7 +166,7 @@ TEST(select_room_and_write_draft, unnamed_request_never_sends) {
         req.send = send;
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string ambiguous =
-            capture_stream([&](FILE* out) { write_ambiguous_room(set.get(), out); });
+            outcome_doc(ambiguous_room_report(set.get()));
         EXPECT_EQ(selection_doc(set.get(), req) == ambiguous, send) << "send " << send;
     }
 }
@@ -195,12 +195,9 @@ TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
         req.message = const_cast<WCHAR*>(r.message);
         std::string expected;
         if (!r.status) {
-            expected = capture_stream(
-                [&](FILE* out) { write_write_mismatch_doc(out, top.title, u""); });
+            expected = write_mismatch_doc(top.title, u"");
         } else {
-            success_report report{r.status, top.title, 80, top.hwnd, top.input_hwnd, false,
-                                  u"", u"", u""};
-            expected = capture_stream([&](FILE* out) { write_success_doc(out, &report); });
+            expected = success_doc(r.status, top, u"", u"", u"");
         }
         EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
     }
@@ -208,21 +205,18 @@ TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
 
 // ---- room opening with nothing answering -------------------------------------------
 
-std::string opening_doc(const request& req, main_window_info info,
-                        room_match_set* set, open_result* result) {
+outcome opening_outcome(const request& req, main_window_info info, room_match_set* set) {
     auto existing = std::make_unique<existing_window_set>();
     bool opened = true;
-    std::string doc = capture_stream([&](FILE* out) {
-        *result = open_room_via_main_window(&req, &info, set, existing.get(), &opened, out);
-    });
+    const outcome refusal = open_room_via_main_window(&req, &info, set, existing.get(), &opened);
     EXPECT_FALSE(opened);
-    return doc;
+    return refusal;
 }
 
-TEST(open_room_via_main_window, document_order_when_nothing_can_be_opened) {
-    const std::string short_doc = capture_stream(write_needs_open_room_short_doc);
-    const std::string no_main = capture_stream(write_main_window_not_found_doc);
-    const std::string long_doc = capture_stream(write_needs_open_room_long_doc);
+TEST(open_room_via_main_window, refusal_order_when_nothing_can_be_opened) {
+    constexpr outcome short_doc = outcome::no_open_room;
+    constexpr outcome no_main = outcome::main_window_not_found;
+    constexpr outcome long_doc = outcome::room_not_opened;
     main_window_info absent{};
     main_window_info present{};
     present.main_hwnd = fake_hwnd(0x500);
@@ -233,14 +227,14 @@ TEST(open_room_via_main_window, document_order_when_nothing_can_be_opened) {
         const char16_t* ui_mode;
         const char16_t* room;
         const main_window_info* info;
-        const std::string* expected;
+        outcome expected;
     } rows[] = {
-        {"strict_before_missing_main", u"strict_open_only", u"Team", &absent, &short_doc},
-        {"strict_other_case_goes_on", u"Strict_open_only", u"Team", &absent, &no_main},
-        {"missing_main", nullptr, u"Team", &absent, &no_main},
-        {"named_room_not_opened", u"", u"Team", &present, &long_doc},
-        {"no_name_not_opened", nullptr, nullptr, &present, &long_doc},
-        {"strict_with_main", u"strict_open_only", u"Team", &present, &short_doc},
+        {"strict_before_missing_main", u"strict_open_only", u"Team", &absent, short_doc},
+        {"strict_other_case_goes_on", u"Strict_open_only", u"Team", &absent, no_main},
+        {"missing_main", nullptr, u"Team", &absent, no_main},
+        {"named_room_not_opened", u"", u"Team", &present, long_doc},
+        {"no_name_not_opened", nullptr, nullptr, &present, long_doc},
+        {"strict_with_main", u"strict_open_only", u"Team", &present, short_doc},
     };
     for (const auto& r : rows) {
         request req{};
@@ -248,9 +242,7 @@ TEST(open_room_via_main_window, document_order_when_nothing_can_be_opened) {
         req.room = const_cast<WCHAR*>(r.room);
         auto set = std::make_unique<room_match_set>();
         for (size_t i = 0; r.room && r.room[i]; ++i) set->room[i] = r.room[i];
-        open_result result = open_result::room_found;
-        EXPECT_EQ(opening_doc(req, *r.info, set.get(), &result), *r.expected) << r.name;
-        EXPECT_EQ(result, open_result::document_written) << r.name;
+        EXPECT_EQ(opening_outcome(req, *r.info, set.get()), r.expected) << r.name;
     }
 }
 

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "documents.h"
 #include "draft.h"
 #include "golden_texts.h"
-#include "stream_capture.h"
+#include "outcome_docs.h"
 #include "window_model.h"
 
 namespace {
@@ -24,18 +25,18 @@ void expect_one_line(const std::string& doc, const char* name) {
 
 struct fixed_row {
     const char* name;  // the golden file's entry
-    void (*write)(FILE*);
+    outcome kind;
 };
 
 TEST(FixedDocuments, ByteForByte) {
     const fixed_row rows[] = {
-        {"KAKAO_LOCKED", write_locked_doc},
-        {"NEEDS_OPEN_ROOM short", write_needs_open_room_short_doc},
-        {"MAIN_WINDOW_NOT_FOUND", write_main_window_not_found_doc},
-        {"NEEDS_OPEN_ROOM long", write_needs_open_room_long_doc},
+        {"KAKAO_LOCKED", outcome::kakao_locked},
+        {"NEEDS_OPEN_ROOM short", outcome::no_open_room},
+        {"MAIN_WINDOW_NOT_FOUND", outcome::main_window_not_found},
+        {"NEEDS_OPEN_ROOM long", outcome::room_not_opened},
     };
     for (const auto& row : rows) {
-        std::string doc = capture_stream(row.write);
+        std::string doc = bare_doc(row.kind);
         EXPECT_EQ(golden_error_doc(row.name), doc) << row.name;
         EXPECT_EQ(golden_errors().at(row.name).at("document_bytes").get<size_t>(), doc.size())
             << row.name;
@@ -64,7 +65,7 @@ std::string ambiguous_text() {
 
 TEST(AmbiguousRoomDocument, ListsEveryCandidateInSetOrder) {
     room_match_set set = three_candidates();
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
+    std::string doc = outcome_doc(ambiguous_room_report(&set));
     EXPECT_EQ(std::string(kAmbiguousHead) + "95" + ambiguous_text() +
                   "\"Team A\",\"Team \\\"A\\\" 2\",\"\xED\x8C\x80 A\\\\b\"]}\n",
               doc);
@@ -75,7 +76,7 @@ TEST(AmbiguousRoomDocument, TopScoreIsTheFirstCandidates) {
     room_match_set set = three_candidates();
     set.candidates[0].score = 40;
     set.count = 1;
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
+    std::string doc = outcome_doc(ambiguous_room_report(&set));
     EXPECT_EQ(std::string(kAmbiguousHead) + "40" + ambiguous_text() + "\"Team A\"]}\n", doc);
 }
 
@@ -88,7 +89,7 @@ TEST(AmbiguousRoomDocument, FullTableOfThirtyTwo) {
         set.candidates[i].score = 80;
     }
     set.count = kMaxCandidates;
-    std::string doc = capture_stream([&](FILE* out) { write_ambiguous_room(&set, out); });
+    std::string doc = outcome_doc(ambiguous_room_report(&set));
     std::string list;
     for (int i = 0; i < kMaxCandidates; ++i)
         list += std::string(i ? "," : "") + "\"r" + static_cast<char>('a' + i % 26) +
@@ -97,8 +98,7 @@ TEST(AmbiguousRoomDocument, FullTableOfThirtyTwo) {
 }
 
 TEST(DraftExistsDocument, ByteForByte) {
-    std::string doc = capture_stream(
-        [](FILE* out) { write_draft_exists_doc(out, u"\uD300", u"old\r\ndraft \"x\""); });
+    std::string doc = draft_exists_doc(u"\uD300", u"old\r\ndraft \"x\"");
     EXPECT_EQ("{\"status\":\"error\",\"error_code\":\"DRAFT_EXISTS\",\"room_title\":\"\xED\x8C\x80\","
               "\"existing_draft\":\"old\\r\\ndraft \\\"x\\\"\",\"error\":" +
                   golden_error_string("DRAFT_EXISTS") + "}\n",
@@ -109,16 +109,20 @@ TEST(DraftExistsDocument, ByteForByte) {
 TEST(WriteMismatchDocument, ByteForByteAndNoTextAsEmpty) {
     const std::string tail = ",\"error\":" + golden_error_string("WRITE_MISMATCH") + "}\n";
     const char* head = "{\"status\":\"error\",\"error_code\":\"WRITE_MISMATCH\",\"room_title\":";
-    std::string doc =
-        capture_stream([](FILE* out) { write_write_mismatch_doc(out, u"R", u"hell\to"); });
+    std::string doc = write_mismatch_doc(u"R", u"hell\to");
     EXPECT_EQ(std::string(head) + "\"R\",\"written_text\":\"hell\\to\"" + tail, doc);
-    doc = capture_stream([](FILE* out) { write_write_mismatch_doc(out, u"R", nullptr); });
+    doc = write_mismatch_doc(u"R", nullptr);
     EXPECT_EQ(std::string(head) + "\"R\",\"written_text\":\"\"" + tail, doc);
 }
 
 struct success_row {
     const char* name;
-    success_report report;
+    outcome kind;
+    const WCHAR* title;
+    int32_t score;
+    HWND window, input;
+    bool opened;
+    const WCHAR *previous, *written, *remaining;
     std::string expected;
 };
 
@@ -127,29 +131,63 @@ HWND handle(uint64_t n) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(n
 TEST(SuccessDocument, ByteForByte) {
     const success_row rows[] = {
         {"sent from an open room",
-         {"sent", u"Team A", 95, handle(0x10082), handle(0x200A4), false, u"", u"hi", u""},
+         outcome::sent, u"Team A", 95, handle(0x10082), handle(0x200A4), false, u"", u"hi", u"",
          "{\"status\":\"sent\",\"room_title\":\"Team A\",\"match_score\":95,\"window_hwnd\":65666,"
          "\"input_hwnd\":131236,\"opened_new_window\":false,\"focus_touched\":false,"
          "\"previous_input_text\":\"\",\"written_text\":\"hi\",\"remaining_input_text\":\"\"}\n"},
         {"opened room, big handles, no texts",
-         {"send_unconfirmed", u"\uD300", 100, handle(UINT64_MAX), handle(0x80000000ull), true,
-          nullptr, nullptr, nullptr},
+         outcome::send_unconfirmed, u"\uD300", 100, handle(UINT64_MAX), handle(0x80000000ull), true,
+         nullptr, nullptr, nullptr,
          "{\"status\":\"send_unconfirmed\",\"room_title\":\"\xED\x8C\x80\",\"match_score\":100,"
          "\"window_hwnd\":18446744073709551615,\"input_hwnd\":2147483648,"
          "\"opened_new_window\":true,\"focus_touched\":false,\"previous_input_text\":\"\","
          "\"written_text\":\"\",\"remaining_input_text\":\"\"}\n"},
         {"draft with line breaks",
-         {"draft_written", u"R", 80, handle(1), handle(2), false, u"a", u"a\r\nb", u"a\r\nb"},
+         outcome::draft_written, u"R", 80, handle(1), handle(2), false, u"a", u"a\r\nb", u"a\r\nb",
          "{\"status\":\"draft_written\",\"room_title\":\"R\",\"match_score\":80,\"window_hwnd\":1,"
          "\"input_hwnd\":2,\"opened_new_window\":false,\"focus_touched\":false,"
          "\"previous_input_text\":\"a\",\"written_text\":\"a\\r\\nb\","
          "\"remaining_input_text\":\"a\\r\\nb\"}\n"},
     };
     for (const auto& row : rows) {
-        std::string doc = capture_stream([&](FILE* out) { write_success_doc(out, &row.report); });
+        run_report report = report_of(row.kind);
+        report.room_title = row.title;
+        report.score = row.score;
+        report.window = row.window;
+        report.input = row.input;
+        report.opened_new_window = row.opened;
+        report.previous_text = row.previous;
+        report.written_text = row.written;
+        report.remaining_text = row.remaining;
+        std::string doc = outcome_doc(report);
         EXPECT_EQ(row.expected, doc) << row.name;
         expect_one_line(doc, row.name);
     }
+}
+
+// Every outcome has its own one-line document, and `none` has none: a row
+// missing from the table, or two outcomes that read alike, fail here.
+TEST(OutcomeTable, EveryOutcomeWritesItsOwnDocument) {
+    EXPECT_EQ("", bare_doc(outcome::none));
+    std::set<std::string> seen;
+    for (int k = 1; k < kOutcomeCount; ++k) {
+        const std::string doc = bare_doc(static_cast<outcome>(k));
+        const std::string name = "outcome " + std::to_string(k);
+        expect_one_line(doc, name.c_str());
+        const nlohmann::json parsed = nlohmann::json::parse(doc);
+        const std::string code = parsed.value("error_code", "");
+        const std::string text = parsed.value("error", "");
+        EXPECT_TRUE(seen.insert(parsed.value("status", "") + code + text).second) << name;
+        // An error's text is the golden one of its code.
+        if (!code.empty()) {
+            const nlohmann::json& g = golden_errors();
+            const bool golden = g.contains(code) ? g[code]["text"] == text
+                                                 : g.at(code + " short")["text"] == text ||
+                                                       g.at(code + " long")["text"] == text;
+            EXPECT_TRUE(golden) << name;
+        }
+    }
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kOutcomeCount - 1));
 }
 
 }  // namespace

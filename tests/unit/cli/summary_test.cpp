@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "../stream_capture.h"
+#include "../outcome_docs.h"
 #include "doctor.h"
 #include "documents.h"
 #include "summary.h"
@@ -42,7 +42,11 @@ std::string success(const char* status, const char* previous, const char* writte
 }
 
 TEST(Summary, ResultDocuments) {
-    const char16_t* const candidates[] = {u"Team A", u"Team \"B\""};
+    run_report ambiguous = report_of(outcome::ambiguous_room);
+    ambiguous.top_score = 80;
+    ambiguous.titles[0] = u"Team A";
+    ambiguous.titles[1] = u"Team \"B\"";
+    ambiguous.title_count = 2;
     const print_row rows[] = {
         {"draft written", success("draft_written", "", "hi", "hi"),
          "draft_written: \"Team\" (score 95)\n  written: \"hi\"\n"},
@@ -57,28 +61,28 @@ TEST(Summary, ResultDocuments) {
         {"a title with terminal controls",
          R"({"status":"sent","room_title":"a\u001b[2J\"\\b\u0085","match_score":90,"written_text":"x"})",
          "sent: \"a\\u001b[2J\\\"\\\\b\\u0085\" (score 90)\n  written: \"x\"\n"},
-        {"locked", capture_stream(write_locked_doc),
+        {"locked", bare_doc(outcome::kakao_locked),
          "KAKAO_LOCKED\n  error: {error}\n         KakaoTalk shows its PIN lock: unlock it.\n"},
-        {"no room open", capture_stream(write_needs_open_room_short_doc),
+        {"no room open", bare_doc(outcome::no_open_room),
          "NEEDS_OPEN_ROOM\n  error: {error}\n         No chat room is open: open the room in KakaoTalk.\n"},
-        {"room not found", capture_stream(write_needs_open_room_long_doc),
+        {"room not found", bare_doc(outcome::room_not_opened),
          "NEEDS_OPEN_ROOM\n  error: {error}\n         The room was not found open and could not be opened: "
          "open it once in KakaoTalk (no global shortcut is used, to spare the focus and the clipboard).\n"},
-        {"no main window", capture_stream(write_main_window_not_found_doc),
+        {"no main window", bare_doc(outcome::main_window_not_found),
          "MAIN_WINDOW_NOT_FOUND\n  error: {error}\n         KakaoTalk's main window (EVA_Window_Dblclk) "
          "was not found.\n"},
-        {"ambiguous", capture_stream([&](FILE* out) { write_ambiguous_room_doc(out, 80, candidates, 2); }),
+        {"ambiguous", outcome_doc(ambiguous),
          "AMBIGUOUS_ROOM: top score 80\n  candidate: \"Team A\"\n  candidate: \"Team \\\"B\\\"\"\n"
          "  error: {error}\n         More than one room matches, or only in part: stopped for safety; "
          "name the room exactly, or its tab with -t.\n"},
-        {"draft exists", capture_stream([](FILE* out) { write_draft_exists_doc(out, u"Team", u"old\r\ntext"); }),
+        {"draft exists", draft_exists_doc(u"Team", u"old\r\ntext"),
          "DRAFT_EXISTS: \"Team\"\n  draft: \"old\\ntext\"\n  error: {error}\n         The room's input box "
          "holds a draft: add to it with --append, replace it with --force, or empty it with --clear.\n"},
-        {"box gave nothing back", capture_stream([](FILE* out) { write_write_mismatch_doc(out, u"Team", u""); }),
+        {"box gave nothing back", write_mismatch_doc(u"Team", u""),
          "WRITE_MISMATCH: \"Team\"\n  box holds: nothing: the box gave no text back (it may not have "
          "answered)\n  error: {error}\n         The input box did not read back what was written: "
          "nothing was sent.\n"},
-        {"box holds another text", capture_stream([](FILE* out) { write_write_mismatch_doc(out, u"Team", u"h"); }),
+        {"box holds another text", write_mismatch_doc(u"Team", u"h"),
          "WRITE_MISMATCH: \"Team\"\n  box holds: \"h\"\n  error: {error}\n         The input box did not "
          "read back what was written: nothing was sent.\n"},
         {"a code without a gloss", R"({"status":"error","error_code":"NEW_CODE","error":"새 오류"})",

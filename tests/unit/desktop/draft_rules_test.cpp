@@ -10,7 +10,7 @@
 #include "draft.h"
 #include "edit_box.h"
 #include "desktop/fake_desktop.h"
-#include "stream_capture.h"
+#include "outcome_docs.h"
 
 namespace {
 
@@ -31,15 +31,12 @@ struct draft_case {
     }
     fake_window& box() { return current_desktop().windows[static_cast<size_t>(room + 2)]; }
     std::string run() {
-        return capture_stream(
-            [&](FILE* out) { select_room_and_write_draft(set.get(), &req, false, out); });
+        return draft_step_doc(set.get(), &req);
     }
     std::string success(const char* status, const std::u16string& previous,
                         const std::u16string& written, const std::u16string& remaining) {
-        const room_candidate& top = set->candidates[0];
-        success_report report{status, top.title, top.score, top.hwnd, top.input_hwnd, false,
-                              previous.c_str(), written.c_str(), remaining.c_str()};
-        return capture_stream([&](FILE* out) { write_success_doc(out, &report); });
+        return success_doc(status, set->candidates[0], previous.c_str(), written.c_str(),
+                           remaining.c_str());
     }
     bool got(HWND hwnd, UINT msg) {
         for (const fake_event& e : events_to(hwnd))
@@ -48,14 +45,14 @@ struct draft_case {
     }
 };
 
-enum class outcome { success, draft_exists, mismatch };
+enum class ends { success, draft_exists, mismatch };
 
 struct flag_row {
     const char* name;
     std::u16string draft;
     const char16_t* message;  // null: the request has none
     bool clear, append, force, send;
-    outcome result;
+    ends result;
     const char* status;
     std::u16string written, remaining;
 };
@@ -64,19 +61,19 @@ void PrintTo(const flag_row& row, std::ostream* os) { *os << row.name; }
 
 
 const flag_row kFlagRows[] = {
-    {"no_flag_empty_box", u"", u"hi", false, false, false, false, outcome::success, "draft_written", u"hi", u"hi"},
-    {"no_flag_other_draft", u"mine", u"hi", false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
-    {"no_flag_blank_draft", u" ", u"hi", false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
-    {"no_flag_absent_message", u"mine", nullptr, false, false, false, false, outcome::draft_exists, nullptr, u"", u""},
-    {"no_flag_equal_draft_rewritten", u"a\r\nb", u"a\nb", false, false, false, true, outcome::success, "sent", u"a\r\nb", u""},
-    {"append_joins_with_crlf", u"line1", u"line2", false, true, false, false, outcome::success, "draft_written", u"line1\r\nline2", u"line1\r\nline2"},
-    {"append_on_empty_box", u"", u"hi", false, true, false, false, outcome::success, "draft_written", u"hi", u"hi"},
-    {"append_and_force_append", u"x", u"hi", false, true, true, false, outcome::success, "draft_written", u"x\r\nhi", u"x\r\nhi"},
-    {"force_overwrites", u"mine", u"hi", false, false, true, false, outcome::success, "draft_written", u"hi", u"hi"},
-    {"clear_empties", u"mine", u"hi", true, false, false, false, outcome::success, "cleared", u"", u""},
-    {"clear_wins_and_never_sends", u"mine", u"hi", true, true, true, true, outcome::success, "cleared", u"", u""},
-    {"send_confirmed", u"", u"hi", false, false, false, true, outcome::success, "sent", u"hi", u""},
-    {"send_of_empty_text_no_enter", u"", u"", false, false, false, true, outcome::success, "draft_written", u"", u""},
+    {"no_flag_empty_box", u"", u"hi", false, false, false, false, ends::success, "draft_written", u"hi", u"hi"},
+    {"no_flag_other_draft", u"mine", u"hi", false, false, false, false, ends::draft_exists, nullptr, u"", u""},
+    {"no_flag_blank_draft", u" ", u"hi", false, false, false, false, ends::draft_exists, nullptr, u"", u""},
+    {"no_flag_absent_message", u"mine", nullptr, false, false, false, false, ends::draft_exists, nullptr, u"", u""},
+    {"no_flag_equal_draft_rewritten", u"a\r\nb", u"a\nb", false, false, false, true, ends::success, "sent", u"a\r\nb", u""},
+    {"append_joins_with_crlf", u"line1", u"line2", false, true, false, false, ends::success, "draft_written", u"line1\r\nline2", u"line1\r\nline2"},
+    {"append_on_empty_box", u"", u"hi", false, true, false, false, ends::success, "draft_written", u"hi", u"hi"},
+    {"append_and_force_append", u"x", u"hi", false, true, true, false, ends::success, "draft_written", u"x\r\nhi", u"x\r\nhi"},
+    {"force_overwrites", u"mine", u"hi", false, false, true, false, ends::success, "draft_written", u"hi", u"hi"},
+    {"clear_empties", u"mine", u"hi", true, false, false, false, ends::success, "cleared", u"", u""},
+    {"clear_wins_and_never_sends", u"mine", u"hi", true, true, true, true, ends::success, "cleared", u"", u""},
+    {"send_confirmed", u"", u"hi", false, false, false, true, ends::success, "sent", u"hi", u""},
+    {"send_of_empty_text_no_enter", u"", u"", false, false, false, true, ends::success, "draft_written", u"", u""},
 };
 
 class flag_table : public ::testing::TestWithParam<flag_row> {};
@@ -93,10 +90,8 @@ TEST_P(flag_table, outcome_document_and_box) {
     c.req.send = row.send;
     const std::string doc = c.run();
     HWND box = handle_of(c.room + 2);
-    if (row.result == outcome::draft_exists) {
-        EXPECT_EQ(doc, capture_stream([&](FILE* out) {
-                      write_draft_exists_doc(out, kTitle, row.draft.c_str());
-                  }));
+    if (row.result == ends::draft_exists) {
+        EXPECT_EQ(doc, draft_exists_doc(kTitle, row.draft.c_str()));
         EXPECT_EQ(c.box().text, row.draft);
         EXPECT_FALSE(c.got(box, EM_REPLACESEL));
         return;
@@ -172,7 +167,7 @@ TEST(previous_text, unread_draft_is_kept_unless_the_request_overwrites_anything)
         if (r.status) {
             EXPECT_EQ(doc, c.success(r.status, u"", r.box_after, r.box_after)) << r.name;
         } else {
-            EXPECT_EQ(doc, capture_stream([&](FILE* out) { write_write_mismatch_doc(out, kTitle, u""); }))
+            EXPECT_EQ(doc, write_mismatch_doc(kTitle, u""))
                 << r.name;
             EXPECT_FALSE(c.got(handle_of(c.room + 2), EM_SETSEL)) << r.name;
             EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE)) << r.name;
@@ -192,7 +187,7 @@ TEST(readback, box_that_changes_the_text_gives_write_mismatch_and_no_enter) {
     c.req.message = const_cast<WCHAR*>(u"hi");
     c.req.send = true;
     c.req.close_after = true;
-    EXPECT_EQ(c.run(), capture_stream([&](FILE* out) { write_write_mismatch_doc(out, kTitle, u"h"); }));
+    EXPECT_EQ(c.run(), write_mismatch_doc(kTitle, u"h"));
     EXPECT_FALSE(c.got(handle_of(box), WM_KEYDOWN));
     EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE));
 }
@@ -232,9 +227,7 @@ TEST(text_to_write, allocation_failure_writes_nothing_and_reports_the_box) {
         c.req.close_after = true;
         scope.desk.fail_calloc_at = 2;  // the first is the read of the previous text
         const std::string doc = c.run();
-        EXPECT_EQ(doc, capture_stream([&](FILE* out) {
-                      write_write_mismatch_doc(out, kTitle, r.draft.c_str());
-                  })) << r.name;
+        EXPECT_EQ(doc, write_mismatch_doc(kTitle, r.draft.c_str())) << r.name;
         EXPECT_FALSE(c.got(handle_of(c.room + 2), EM_SETSEL)) << r.name;
         EXPECT_FALSE(c.got(handle_of(c.room + 2), WM_KEYDOWN)) << r.name;
         EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE)) << r.name;
@@ -251,36 +244,36 @@ struct fault_row {
     const char16_t* message;
     bool clear, append, force;
     void (*fault)(fake_window& box, fake_desktop& desk);
-    outcome result;
+    ends result;
     std::u16string reported;   // written_text or existing_draft of an error document
     std::u16string box_after;
 };
 
 const fault_row kFaultRows[] = {
     {"hung_box_is_not_cleared", u"keep me", u"", true, false, false,
-     [](fake_window& b, fake_desktop&) { b.answers = false; }, outcome::mismatch, u"", u"keep me"},
+     [](fake_window& b, fake_desktop&) { b.answers = false; }, ends::mismatch, u"", u"keep me"},
     {"hung_box_is_not_forced", u"keep me", u"", false, false, true,
-     [](fake_window& b, fake_desktop&) { b.answers = false; }, outcome::mismatch, u"", u"keep me"},
+     [](fake_window& b, fake_desktop&) { b.answers = false; }, ends::mismatch, u"", u"keep me"},
     {"box_that_will_not_empty", u"my draft", u"", true, false, false,
-     [](fake_window& b, fake_desktop&) { b.ignores_writes = true; }, outcome::mismatch, u"my draft", u"my draft"},
+     [](fake_window& b, fake_desktop&) { b.ignores_writes = true; }, ends::mismatch, u"my draft", u"my draft"},
     {"no_memory_for_the_draft", u"mine", u"hi", false, false, false,
-     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, outcome::mismatch, u"", u"mine"},
+     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, ends::mismatch, u"", u"mine"},
     {"no_memory_for_the_draft_append", u"mine", u"hi", false, true, false,
-     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, outcome::mismatch, u"", u"mine"},
+     [](fake_window&, fake_desktop& d) { d.fail_calloc_at = 1; }, ends::mismatch, u"", u"mine"},
     {"break_counted_once_append_keeps_the_tail", u"line1\r\nline2", u"msg", false, true, false,
-     [](fake_window& b, fake_desktop&) { b.counts_break_once = true; }, outcome::success,
+     [](fake_window& b, fake_desktop&) { b.counts_break_once = true; }, ends::success,
      u"line1\r\nline2\r\nmsg", u"line1\r\nline2\r\nmsg"},
     {"cut_draft_is_not_appended_to", u"line1\r\nline2", u"msg", false, true, false,
-     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::mismatch, u"line1\r",
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, ends::mismatch, u"line1\r",
      u"line1\r\nline2"},
     {"cut_draft_is_not_appended_to_with_force", u"line1\r\nline2", u"msg", false, true, true,
-     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::mismatch, u"line1\r",
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, ends::mismatch, u"line1\r",
      u"line1\r\nline2"},
     {"cut_draft_equal_to_the_message_exists", u"line1\r\nline2", u"line1\r", false, false, false,
-     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::draft_exists, u"line1\r",
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, ends::draft_exists, u"line1\r",
      u"line1\r\nline2"},
     {"cut_draft_is_forced_over", u"line1\r\nline2", u"hi", false, false, true,
-     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, outcome::success, u"hi", u"hi"},
+     [](fake_window& b, fake_desktop&) { b.reported_length = 3; }, ends::success, u"hi", u"hi"},
 };
 void PrintTo(const fault_row& row, std::ostream* os) { *os << row.name; }
 
@@ -297,17 +290,13 @@ TEST_P(fault_table, outcome_and_box) {
     c.req.close_after = true;
     row.fault(c.box(), scope.desk);
     const std::string doc = c.run();
-    if (row.result == outcome::success) {
+    if (row.result == ends::success) {
         EXPECT_EQ(c.box().text, row.box_after);
         EXPECT_NE(doc.find("\"draft_written\""), std::string::npos) << doc;
         return;
     }
-    EXPECT_EQ(doc, capture_stream([&](FILE* out) {
-                  if (row.result == outcome::mismatch)
-                      write_write_mismatch_doc(out, kTitle, row.reported.c_str());
-                  else
-                      write_draft_exists_doc(out, kTitle, row.reported.c_str());
-              }));
+    EXPECT_EQ(doc, row.result == ends::mismatch ? write_mismatch_doc(kTitle, row.reported.c_str())
+                                                : draft_exists_doc(kTitle, row.reported.c_str()));
     EXPECT_EQ(c.box().text, row.box_after);
     EXPECT_FALSE(c.got(handle_of(c.room), WM_CLOSE));
 }

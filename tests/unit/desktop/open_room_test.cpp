@@ -7,7 +7,7 @@
 #include "documents.h"
 #include "open_room.h"
 #include "desktop/fake_desktop.h"
-#include "stream_capture.h"
+#include "outcome_docs.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct opening {
     std::unique_ptr<existing_window_set> existing = std::make_unique<existing_window_set>();
     request req{};
     bool opened = false;
-    open_result result = open_result::document_written;
+    outcome result = outcome::none;
 
     std::string run(const char16_t* room, const char16_t* resolved = nullptr) {
         req.room = const_cast<WCHAR*>(room);
@@ -28,9 +28,8 @@ struct opening {
         find_main_window(&info);
         scan_chat_windows(set.get());
         current_desktop().sleeps.clear();
-        return capture_stream([&](FILE* out) {
-            result = open_room_via_main_window(&req, &info, set.get(), existing.get(), &opened, out);
-        });
+        result = open_room_via_main_window(&req, &info, set.get(), existing.get(), &opened);
+        return result == outcome::none ? "" : bare_doc(result);
     }
     // Each Enter or Down-Enter in the search opens the next of these titles.
     void search_opens(std::vector<std::u16string> titles) {
@@ -50,7 +49,7 @@ struct opening {
 };
 
 const std::string& long_doc() {
-    static const std::string doc = capture_stream(write_needs_open_room_long_doc);
+    static const std::string doc = bare_doc(outcome::room_not_opened);
     return doc;
 }
 
@@ -59,7 +58,7 @@ TEST(open_room_via_main_window, first_search_result_is_the_room) {
     opening o;
     o.search_opens({u"Team Alpha"});
     EXPECT_EQ(o.run(u"Team Alpha"), "");
-    EXPECT_EQ(o.result, open_result::room_found);
+    EXPECT_EQ(o.result, outcome::none);
     EXPECT_TRUE(o.opened);
     ASSERT_EQ(o.set->count, 1);
     EXPECT_EQ(o.set->candidates[0].score, 95);
@@ -175,7 +174,7 @@ TEST(open_room_via_main_window, too_many_existing_windows_means_nothing_is_close
     EXPECT_EQ(o.run(u"Team Alpha"), long_doc());
     EXPECT_TRUE(o.existing->overflowed);
     EXPECT_EQ(o.sent_closes(), 0);
-    EXPECT_EQ(o.result, open_result::document_written);
+    EXPECT_EQ(o.result, outcome::room_not_opened);
     EXPECT_FALSE(o.opened);
 }
 
@@ -186,7 +185,7 @@ TEST(open_room_via_main_window, too_many_existing_windows_still_opens_the_right_
     o.search_opens({u"Team Alpha"});
     EXPECT_EQ(o.run(u"Team Alpha"), "");
     EXPECT_EQ(o.sent_closes(), 0);
-    EXPECT_EQ(o.result, open_result::room_found);
+    EXPECT_EQ(o.result, outcome::none);
     EXPECT_TRUE(o.opened);
     EXPECT_EQ(o.set->candidates[0].score, 95);
 }
