@@ -8,6 +8,7 @@
 #include "command.h"
 #include "doctor.h"
 #include "json_fields.h"
+#include "outcomes.h"
 #include "request_writer.h"
 #include "summary.h"
 #include "verbs.h"
@@ -213,47 +214,13 @@ json tool_result(json structured, const std::string& text, bool is_error) {
             {"isError", is_error}};
 }
 
-// What an error document means, in English, and what the model does next.
-struct error_help {
-    const char* code;
-    const char* english;
-    const char* next_step;
-};
-
-const error_help kErrorHelp[] = {
-    {"DRAFT_EXISTS", "the room's input box holds a different draft; it was left as it is",
-     "Show the person the standing draft (existing_draft) and ask which way on: keep it, put "
-     "the message under it (write_draft with if_draft_exists \"append\") or replace it "
-     "(\"replace\"). Never decide for them."},
-    {"AMBIGUOUS_ROOM", "more than one open room fits the name, or none fits it exactly",
-     "Show the person the candidates and ask which room they mean, then call again with that "
-     "room's exact title."},
-    {"NEEDS_OPEN_ROOM", "the room is not open and the client could not open it",
-     "Check the exact title with list_rooms, or ask the person to open the room in KakaoTalk; "
-     "a `tab` may help the client find it."},
-    {"KAKAO_LOCKED", "the KakaoTalk client is locked",
-     "Ask the person to unlock KakaoTalk, then try again."},
-    {"MAIN_WINDOW_NOT_FOUND", "KakaoTalk's main window was not found",
-     "Ask the person to start KakaoTalk and log in; check_client tells what is missing."},
-    {"WRITE_MISMATCH", "the input box did not hold the text after writing; nothing was sent",
-     "Look with list_rooms and tell the person what the box holds; do not retry blindly."},
-};
-
-const error_help& help_for(const std::string& code) {
-    static const error_help unknown = {"", "chatdraft.exe refused the request",
-                                       "Tell the person what the error says."};
-    for (const error_help& help : kErrorHelp)
-        if (code == help.code) return help;
-    return unknown;
-}
-
 json error_result(const json& doc) {
     const std::string code = text_of(doc, "error_code");
-    const error_help& help = help_for(code);
+    const outcome_entry& help = *outcome_of(doc);  // an error document always has one
     json s = {{"outcome", "error"}, {"sent", false}, {"error_code", code},
-              {"error", text_of(doc, "error")}, {"explanation", help.english},
+              {"error", text_of(doc, "error")}, {"explanation", help.what},
               {"next_step", help.next_step}};
-    std::string text = "Nothing was sent. " + code + ": " + help.english + ".";
+    std::string text = "Nothing was sent. " + code + ": " + help.what + ".";
     if (doc.contains("room_title")) {
         s["room_title"] = text_of(doc, "room_title");
         text += " Room: " + quoted(s["room_title"]) + ".";

@@ -1,8 +1,8 @@
 #include "summary.h"
 
-#include "../src/client_layout.h"
 #include "command.h"
 #include "json_fields.h"
+#include "outcomes.h"
 
 using nlohmann::json;
 
@@ -10,37 +10,6 @@ namespace {
 
 // chatdraft.exe lists at most this many open rooms in a probe.
 constexpr size_t kProbeRoomsListed = 32;
-
-// An English line under each of the exe's Korean error texts, by error code;
-// NEEDS_OPEN_ROOM has a short and a long text, told apart by their length.
-struct error_gloss {
-    const char* code;
-    bool long_text;
-    const char* english;
-};
-
-constexpr error_gloss kGlosses[] = {
-    {"KAKAO_LOCKED", false, "KakaoTalk shows its PIN lock: unlock it."},
-    {"NEEDS_OPEN_ROOM", false, "No chat room is open: open the room in KakaoTalk."},
-    {"NEEDS_OPEN_ROOM", true, "The room was not found open and could not be opened: open it once "
-                              "in KakaoTalk (no global shortcut is used, to spare the focus and "
-                              "the clipboard)."},
-    {"MAIN_WINDOW_NOT_FOUND", false, "KakaoTalk's main window (" CLIENT_CLASS ") was not found."},
-    {"AMBIGUOUS_ROOM", false, "More than one room matches, or only in part: stopped for safety; "
-                              "name the room exactly, or its tab with -t."},
-    {"DRAFT_EXISTS", false, "The room's input box holds a draft: add to it with --append, replace "
-                            "it with --force, or empty it with --clear."},
-    {"WRITE_MISMATCH", false, "The input box did not read back what was written: nothing was sent."},
-};
-
-constexpr size_t kLongErrorBytes = 200;
-
-const char* english_for(const std::string& code, const std::string& korean) {
-    const bool long_text = korean.size() > kLongErrorBytes;
-    for (const error_gloss& g : kGlosses)
-        if (code == g.code && (g.long_text == long_text || code != "NEEDS_OPEN_ROOM")) return g.english;
-    return nullptr;
-}
 
 // Escapes what a terminal would take as a command: C0 controls, DEL, and C1
 // controls (U+0080 to U+009F, which UTF-8 writes as C2 80 to C2 9F). Returns
@@ -98,19 +67,18 @@ void print_error(FILE* out, const json& doc) {
     }
     for (const json& title : array_of(doc, "candidates"))
         if (title.is_string()) print_text_line(out, "candidate:", title.get<std::string>());
-    const std::string korean = text_of(doc, "error");
-    fprintf(out, "  error: %s\n", terminal_line(korean).c_str());
-    if (const char* english = english_for(code, korean)) fprintf(out, "         %s\n", english);
+    fprintf(out, "  error: %s\n", terminal_line(text_of(doc, "error")).c_str());
+    // A code this command does not know yet gets no English line.
+    const outcome_entry* entry = outcome_of(doc);
+    if (entry && entry->error_code && *entry->error_code)
+        fprintf(out, "         %s\n", english_line(*entry).c_str());
 }
 
 }  // namespace
 
 int exit_code_for_result(const json& doc) {
-    const std::string status = status_of(doc);
-    if (status == "draft_written" || status == "cleared" || status == "sent") return kExitDone;
-    if (status == "send_unconfirmed") return kExitMaybeSent;
-    if (status == "error") return kExitRefused;
-    return kExitUnknown;
+    const outcome_entry* entry = outcome_of(doc);
+    return entry ? entry->exit_code : kExitUnknown;
 }
 
 void print_result_summary(FILE* out, const json& doc) {

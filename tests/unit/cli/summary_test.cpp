@@ -3,11 +3,15 @@
 // own writers, so a gloss that no longer fits the exe's texts shows here.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 
 #include "../outcome_docs.h"
+#include "command.h"
 #include "doctor.h"
 #include "documents.h"
+#include "outcomes.h"
 #include "summary.h"
 
 using nlohmann::json;
@@ -89,6 +93,29 @@ TEST(Summary, ResultDocuments) {
          "NEW_CODE\n  error: 새 오류\n"},
     };
     for (const print_row& row : rows) expect_printed(print_result_summary, row);
+}
+
+// Every outcome the exe can end in has its own row in the command's table,
+// and the exit code a script relies on: only a sure success is 0.
+TEST(OutcomeTable, CommandKnowsEveryOutcomeOfTheExe) {
+    const std::map<outcome, int> exits = {
+        {outcome::cleared, kExitDone}, {outcome::draft_written, kExitDone},
+        {outcome::sent, kExitDone}, {outcome::send_unconfirmed, kExitMaybeSent}};
+    std::set<const outcome_entry*> rows;
+    for (int k = 1; k < kOutcomeCount; ++k) {
+        const auto kind = static_cast<outcome>(k);
+        const json doc = json::parse(bare_doc(kind));
+        SCOPED_TRACE(doc.dump());
+        const outcome_entry* entry = outcome_of(doc);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_TRUE(rows.insert(entry).second) << "two outcomes share a row";
+        EXPECT_EQ(exit_code_for_result(doc), exits.count(kind) ? exits.at(kind) : kExitRefused);
+        if (!doc.contains("error_code")) continue;
+        EXPECT_EQ(doc["error_code"], entry->error_code);
+        EXPECT_TRUE(entry->what && entry->next_step);
+    }
+    EXPECT_EQ(exit_code_for_result(json::parse(R"({"status":"error","error_code":"NEW"})")), kExitRefused);
+    EXPECT_EQ(exit_code_for_result(json::parse(R"({"status":"done"})")), kExitUnknown);
 }
 
 std::string probe(const char* login_state, int rooms, const char16_t* draft = u"") {
