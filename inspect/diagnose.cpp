@@ -54,7 +54,10 @@ struct client_window {
     HWND hwnd;
     DWORD pid;
     WCHAR title[kTextUnits];
-    const char* kind;   // "main", "second_main" (titled so, not taken), "room", "untitled"
+    // "main", "second_main" (titled so, not taken), "room", "untitled", or
+    // "other_process" (titled, of another process than the main window's:
+    // no room of the client chatdraft serves)
+    const char* kind;
 };
 
 std::vector<client_window> read_client_windows(const main_window_info& info) {
@@ -68,7 +71,9 @@ std::vector<client_window> read_client_windows(const main_window_info& info) {
         GetWindowTextW(w.hwnd, w.title, kTextUnits);
         if (w.hwnd == info.main_hwnd) w.kind = "main";
         else if (text16_equal(w.title, kMainTitle)) w.kind = "second_main";
-        else w.kind = w.title[0] ? "room" : "untitled";
+        else if (!w.title[0]) w.kind = "untitled";
+        else if (info.kakao_pid && w.pid != info.kakao_pid) w.kind = "other_process";
+        else w.kind = "room";
     }
     return windows;
 }

@@ -9,7 +9,7 @@ import shutil
 import tempfile
 import unittest
 
-from harness import Standin, chatdraft_exe, poke, prefix_from_env, run_exe, win_path
+from harness import Standin, chatdraft_exe, poke, prefix_from_env, run_exe, win_build_dir, win_path
 from harness.requests import KAKAO_LOCKED, json_string, read_wparam
 
 RUN_SECONDS = 60
@@ -83,6 +83,15 @@ class ProbeTestCase(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["probe.json"])
         with open(os.path.join(self.dir, "probe.json"), "rb") as f:
             return f.read()
+
+    def inspect(self):
+        """The diagnosis chatdraft_inspect.exe writes for the doctor."""
+        out = os.path.join(self.dir, "inspect.json")
+        inspector = os.path.join(win_build_dir(), "chatdraft_inspect.exe")
+        r = run_exe(inspector, [win_path(out)], timeout=RUN_SECONDS, prefix=self.prefix)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        with open(out, "rb") as f:
+            return json.loads(f.read())
 
     def pid(self, s):
         return s.find(lambda e: e.name == "start", since=0)[0]["pid"]
@@ -284,6 +293,12 @@ class TwoClientsTest(ProbeTestCase):
         locked = self.start('online hidden\nlock visible\nroom "Team Alpha" draft="mine"\n')
         ready = self.start('known "Team Alpha"\nsearch "Team Alpha" "Team Alpha"\n')
         self.assertDocument(self.probe(), probe_head(ready.hwnd("main"), self.pid(ready), "ready"), {})
+        # The doctor's inspector counts the same rooms: the locked client's
+        # "Team Alpha" belongs to another process.
+        diagnosis = self.inspect()
+        self.assertEqual([], diagnosis["rooms"])
+        kinds = {w["hwnd"]: w["kind"] for w in diagnosis["client_windows"]}
+        self.assertEqual("other_process", kinds[locked.room("Team Alpha").hwnd])
         with open(os.path.join(self.dir, "req.json"), "wb") as f:
             f.write(b'{"room":"Team Alpha","message":"hi","send":true,"exact":true}')
         self.chatdraft("req.json", "out.json")
