@@ -1,5 +1,6 @@
 #include "summary.h"
 
+#include "../src/client_layout.h"
 #include "command.h"
 #include "json_fields.h"
 #include "outcomes.h"
@@ -92,8 +93,13 @@ void print_probe_summary(FILE* out, const json& doc) {
     const json& rooms = array_of(doc, "open_rooms");
     // At the exe's limit more rooms may be open than are listed.
     const char* more = rooms.size() >= kProbeRoomsListed ? " listed; more may be open" : " open";
-    fprintf(out, "client %s, %zu room%s%s\n", terminal_line(text_of(doc, "login_state")).c_str(),
-            rooms.size(), rooms.size() == 1 ? "" : "s", more);
+    // Without a main window the exe says "logged_out": the client may not be
+    // running at all, which the person should hear as such.
+    const bool no_main = doc.contains("main_hwnd") && number_of(doc, "main_hwnd") == 0;
+    const std::string state = no_main ? "not found (no main window " CLIENT_CLASS ")"
+                                      : terminal_line(text_of(doc, "login_state"));
+    fprintf(out, "client %s, %zu room%s%s\n", state.c_str(), rooms.size(),
+            rooms.size() == 1 ? "" : "s", more);
     for (const json& room : rooms) {
         if (!room.is_object()) continue;
         const std::string draft = text_of(room, "draft");

@@ -140,6 +140,11 @@ std::string room_lines(int rooms) {
 TEST(Summary, ProbeDocuments) {
     const print_row rows[] = {
         {"no room", probe("locked", 0), "client locked, 0 rooms open\n"},
+        {"no main window", capture_stream([](FILE* out) {
+             write_probe_head(out, nullptr, 0, "logged_out");
+             write_probe_tail(out);
+         }),
+         "client not found (no main window EVA_Window_Dblclk), 0 rooms open\n"},
         {"one room with a draft", probe("ready", 1, u"see\nyou"), "client ready, 1 room open\n  \"Room 1\"  draft \"see\\nyou\"\n"},
         {"the exe's limit", probe("ready", 32), "client ready, 32 rooms listed; more may be open\n" + room_lines(32)},
         {"an entry that is no room", R"({"login_state":"ready","open_rooms":[{"title":"A"},7]})",
