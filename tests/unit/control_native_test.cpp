@@ -111,10 +111,6 @@ std::unique_ptr<room_match_set> table_of(const std::vector<std::pair<std::u16str
     return set;
 }
 
-std::string selection_doc(const room_match_set* set, const request& req) {
-    return draft_step_doc(set, &req);
-}
-
 // Ambiguous rows are refused before any box is touched, listing every
 // candidate; the others go on to the box (which nothing answers here).
 TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambiguous) {
@@ -150,7 +146,7 @@ TEST(select_room_and_write_draft, ties_weak_sends_and_left_out_matches_are_ambig
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string expected =
             outcome_doc(ambiguous_room_report(set.get()));
-        EXPECT_EQ(selection_doc(set.get(), req) == expected, r.ambiguous) << r.name;
+        EXPECT_EQ(draft_step_doc(set.get(), &req) == expected, r.ambiguous) << r.name;
         EXPECT_NE(expected.find("\"top_score\":" + std::to_string(r.table[0].second)),
                   std::string::npos) << r.name;
     }
@@ -167,7 +163,7 @@ TEST(select_room_and_write_draft, unnamed_request_never_sends) {
         req.message = const_cast<WCHAR*>(u"hi");
         const std::string ambiguous =
             outcome_doc(ambiguous_room_report(set.get()));
-        EXPECT_EQ(selection_doc(set.get(), req) == ambiguous, send) << "send " << send;
+        EXPECT_EQ(draft_step_doc(set.get(), &req) == ambiguous, send) << "send " << send;
     }
 }
 
@@ -199,7 +195,7 @@ TEST(select_room_and_write_draft, outcomes_when_no_box_answers) {
         } else {
             expected = success_doc(r.status, top, u"", u"", u"");
         }
-        EXPECT_EQ(selection_doc(set.get(), req), expected) << r.name;
+        EXPECT_EQ(draft_step_doc(set.get(), &req), expected) << r.name;
     }
 }
 

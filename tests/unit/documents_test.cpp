@@ -117,12 +117,7 @@ TEST(WriteMismatchDocument, ByteForByteAndNoTextAsEmpty) {
 
 struct success_row {
     const char* name;
-    outcome kind;
-    const WCHAR* title;
-    int32_t score;
-    HWND window, input;
-    bool opened;
-    const WCHAR *previous, *written, *remaining;
+    run_report report;
     std::string expected;
 };
 
@@ -131,35 +126,27 @@ HWND handle(uint64_t n) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(n
 TEST(SuccessDocument, ByteForByte) {
     const success_row rows[] = {
         {"sent from an open room",
-         outcome::sent, u"Team A", 95, handle(0x10082), handle(0x200A4), false, u"", u"hi", u"",
+         success_report(outcome::sent, u"Team A", 95, handle(0x10082), handle(0x200A4), false, u"", u"hi", u""),
          "{\"status\":\"sent\",\"room_title\":\"Team A\",\"match_score\":95,\"window_hwnd\":65666,"
          "\"input_hwnd\":131236,\"opened_new_window\":false,\"focus_touched\":false,"
          "\"previous_input_text\":\"\",\"written_text\":\"hi\",\"remaining_input_text\":\"\"}\n"},
         {"opened room, big handles, no texts",
-         outcome::send_unconfirmed, u"\uD300", 100, handle(UINT64_MAX), handle(0x80000000ull), true,
-         nullptr, nullptr, nullptr,
+         success_report(outcome::send_unconfirmed, u"\uD300", 100, handle(UINT64_MAX),
+                        handle(0x80000000ull), true, nullptr, nullptr, nullptr),
          "{\"status\":\"send_unconfirmed\",\"room_title\":\"\xED\x8C\x80\",\"match_score\":100,"
          "\"window_hwnd\":18446744073709551615,\"input_hwnd\":2147483648,"
          "\"opened_new_window\":true,\"focus_touched\":false,\"previous_input_text\":\"\","
          "\"written_text\":\"\",\"remaining_input_text\":\"\"}\n"},
         {"draft with line breaks",
-         outcome::draft_written, u"R", 80, handle(1), handle(2), false, u"a", u"a\r\nb", u"a\r\nb",
+         success_report(outcome::draft_written, u"R", 80, handle(1), handle(2), false, u"a", u"a\r\nb",
+                        u"a\r\nb"),
          "{\"status\":\"draft_written\",\"room_title\":\"R\",\"match_score\":80,\"window_hwnd\":1,"
          "\"input_hwnd\":2,\"opened_new_window\":false,\"focus_touched\":false,"
          "\"previous_input_text\":\"a\",\"written_text\":\"a\\r\\nb\","
          "\"remaining_input_text\":\"a\\r\\nb\"}\n"},
     };
     for (const auto& row : rows) {
-        run_report report = report_of(row.kind);
-        report.room_title = row.title;
-        report.score = row.score;
-        report.window = row.window;
-        report.input = row.input;
-        report.opened_new_window = row.opened;
-        report.previous_text = row.previous;
-        report.written_text = row.written;
-        report.remaining_text = row.remaining;
-        std::string doc = outcome_doc(report);
+        std::string doc = outcome_doc(row.report);
         EXPECT_EQ(row.expected, doc) << row.name;
         expect_one_line(doc, row.name);
     }

@@ -39,27 +39,33 @@ inline outcome outcome_of_status(const std::string& status) {
     return outcome::none;
 }
 
-// A success in the room `top` (its title, score and windows).
-inline std::string success_doc(const std::string& status, const room_candidate& top,
-                               const WCHAR* previous, const WCHAR* written,
-                               const WCHAR* remaining, bool opened_new_window = false) {
-    run_report report = report_of(outcome_of_status(status));
-    report.room_title = top.title;
-    report.score = top.score;
-    report.window = top.hwnd;
-    report.input = top.input_hwnd;
+inline run_report success_report(outcome kind, const WCHAR* title, int32_t score, HWND window,
+                                 HWND input, bool opened_new_window, const WCHAR* previous,
+                                 const WCHAR* written, const WCHAR* remaining) {
+    run_report report = report_of(kind);
+    report.room_title = title;
+    report.score = score;
+    report.window = window;
+    report.input = input;
     report.opened_new_window = opened_new_window;
     report.previous_text = previous;
     report.written_text = written;
     report.remaining_text = remaining;
-    return outcome_doc(report);
+    return report;
 }
 
-// The document the draft step's outcome ends in.
-inline std::string draft_step_doc(const room_match_set* set, const request* req,
-                                  bool opened_new_window = false) {
+// A success in the room `top` (its title, score and windows).
+inline std::string success_doc(const std::string& status, const room_candidate& top,
+                               const WCHAR* previous, const WCHAR* written,
+                               const WCHAR* remaining) {
+    return outcome_doc(success_report(outcome_of_status(status), top.title, top.score, top.hwnd,
+                                      top.input_hwnd, false, previous, written, remaining));
+}
+
+// The document the draft step's outcome ends in, in a room that was open.
+inline std::string draft_step_doc(const room_match_set* set, const request* req) {
     draft_texts texts{};
-    const run_report report = select_room_and_write_draft(set, req, opened_new_window, &texts);
+    const run_report report = select_room_and_write_draft(set, req, false, &texts);
     std::string doc = outcome_doc(report);
     release_draft_texts(&texts);
     return doc;
